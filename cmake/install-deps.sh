@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Installs the Debian packages a make target needs, when any is missing.
+# Usage: cmake/install-deps.sh GROUP...   (groups: base)
+set -euo pipefail
+
+packages_of() {
+    case "$1" in
+    base) echo "cmake make g++ libgtest-dev libjsoncpp-dev libboost-date-time-dev libboost-thread-dev" ;;
+    *) echo "unknown package group: $1" >&2; exit 2 ;;
+    esac
+}
+
+wanted=()
+for group in "$@"; do
+    for package in $(packages_of "$group"); do
+        wanted+=("$package")
+    done
+done
+
+missing=()
+for package in "${wanted[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+        missing+=("$package")
+    fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+if [ "$(id -u)" -ne 0 ]; then
+    echo "missing packages; as root, run:" >&2
+    echo "  apt-get update && apt-get install -y ${missing[*]}" >&2
+    exit 1
+fi
+echo "installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends "${missing[@]}"
