@@ -1,5 +1,10 @@
 # Quick start: `make demo` and `make test`. Each installs what is missing first.
-.PHONY: all deps build demo test clean
+#
+# `make test` runs every suite in turn; each suite below adds itself to
+# TEST_SUITES and brings its own packages through cmake/install-deps.sh.
+.PHONY: all deps build demo test clean test-native
+
+TEST_SUITES := test-native
 
 all: build
 
@@ -13,8 +18,13 @@ build: deps
 demo: build
 	./build/dev/host/module_demo ./build/dev/quillmarups.so
 
-test: build
+# ---- Native unit and module tests ------------------------------------------------
+test-native: build
 	ctest --preset dev
+
+# ---- Every suite -------------------------------------------------------------------
+test:
+	$(MAKE) $(TEST_SUITES)
 
 clean:
 	rm -rf build
