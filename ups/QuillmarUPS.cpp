@@ -27,11 +27,19 @@ bool HasOverlongLine(const std::string& text)
 }
 
 // Searches the answer for a field's pattern; the capture is its value text.
+// Every pattern starts with its tag, so no fit can start before the tag's
+// first occurrence: the search starts there, and an answer without the tag
+// is refused before a pattern is built.
 bool FindField(const std::string& text, const Field& field, std::string& capture)
 {
+    const std::size_t first_tag = text.find(field.tag);
+    if (first_tag == std::string::npos) {
+        return false;
+    }
     const std::regex pattern(field.pattern);
     std::smatch match;
-    if (!std::regex_search(text, match, pattern)) {
+    if (!std::regex_search(text.cbegin() + static_cast<std::ptrdiff_t>(first_tag), text.cend(),
+                           match, pattern)) {
         return false;
     }
     capture = match[1].str();
