@@ -6,6 +6,13 @@ set -euo pipefail
 packages_of() {
     case "$1" in
     base) echo "cmake make g++ libgtest-dev libjsoncpp-dev libboost-date-time-dev libboost-thread-dev" ;;
+    bench) echo "libbenchmark-dev valgrind" ;;
+    # The board's target libraries come from cmake/fetch-mipsel-sysroot.sh.
+    mipsel) echo "cmake make libgtest-dev g++-mipsel-linux-gnu binutils-mipsel-linux-gnu qemu-user" ;;
+    # Sanitizers and libFuzzer come with clang's runtime libraries.
+    clang) echo "clang libclang-rt-14-dev" ;;
+    valgrind) echo "valgrind" ;;
+    coverage) echo "gcovr" ;;
     *) echo "unknown package group: $1" >&2; exit 2 ;;
     esac
 }

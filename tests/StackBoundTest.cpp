@@ -2,6 +2,8 @@
 // whatever arrives on the line.
 #include <pthread.h>
 
+#include <algorithm>
+#include <climits>
 #include <string>
 #include <vector>
 
@@ -11,13 +13,15 @@ namespace {
 
 constexpr std::size_t kSmallStack = 64 * 1024;
 
-// Runs a job on a thread with a 64 KiB stack and waits for it.
+// Runs a job on a thread with a 64 KiB stack, or the least stack the platform
+// allows where that is more (128 KiB on MIPS), and waits for it.
 template <typename Job>
 void OnSmallStack(Job job)
 {
+    const std::size_t size = std::max<std::size_t>(kSmallStack, PTHREAD_STACK_MIN);
     pthread_attr_t attributes;
     ASSERT_EQ(pthread_attr_init(&attributes), 0);
-    ASSERT_EQ(pthread_attr_setstacksize(&attributes, kSmallStack), 0);
+    ASSERT_EQ(pthread_attr_setstacksize(&attributes, size), 0);
     pthread_t thread;
     auto run = [](void* argument) -> void* {
         (*static_cast<Job*>(argument))();

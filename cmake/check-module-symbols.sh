@@ -1,0 +1,138 @@
+#!/usr/bin/env bash
+# Checks what a built driver module shows the controller process that loads it:
+#  - the ELF header: a shared object for the board (--target mipsel: ELF32,
+#    little-endian, MIPS) or else for the machine this script runs on;
+#  - get_providers is defined as a global function under its plain, unmangled
+#    name;
+#  - none of the module's own classes is among its dynamic symbols, and
+#    get_providers is its only strong definition there (weak and unique
+#    instances from the host's, the standard library's and Boost's headers
+#    may be);
+#  - every symbol it leaves undefined is the host's (its device, provider and
+#    controller classes, get_ttime), jsoncpp's, the C++ runtime's or the C
+#    library's, and it needs no other shared library.
+# Prints each fault, naming the symbol, and exits 1 if there is any.
+# Usage: cmake/check-module-symbols.sh [--target mipsel] MODULE.so
+set -euo pipefail
+
+target=build
+if [ "${1:-}" = "--target" ]; then
+    target=${2:?"--target needs a name (mipsel)"}
+    shift 2
+fi
+module=${1:?"usage: $0 [--target mipsel] MODULE.so"}
+[ -f "$module" ] || { echo "$module: no such file" >&2; exit 2; }
+
+own_names='(QuillmarUPS|UniDataDevice|UniData|ups_protocol|LeadingInteger)'
+host_classes='(SMDVDevice|SMDSPDevice|VDeviceInterface|Provider|SMDSPDeviceProvider|SMDController|rule_value)'
+special='((typeinfo|typeinfo name|vtable|VTT|construction vtable) for )?'
+host_symbol="^${special}${host_classes}(::|\$)|^get_ttime\\("
+jsoncpp_symbol="^${special}Json::"
+runtime_version='^(GLIBC|GLIBCXX|CXXABI|GCC)_'
+toolchain_hooks='^(__gmon_start__|__cxa_finalize|_ITM_registerTMCloneTable|_ITM_deregisterTMCloneTable)$'
+runtime_libraries='^(libjsoncpp\.so\.[0-9]+|libstdc\+\+\.so\.6|libgcc_s\.so\.1|libc\.so\.6|libm\.so\.6|libpthread\.so\.0|libdl\.so\.2)$'
+
+faults=0
+fault() {
+    echo "$module: $*" >&2
+    faults=$((faults + 1))
+}
+
+header_field() { readelf -h "$1" | sed -n "s/^ *$2: *//p"; }
+
+check_header() {
+    local class data machine
+    class=$(header_field "$module" Class)
+    data=$(header_field "$module" Data)
+    machine=$(header_field "$module" Machine)
+    case "$(header_field "$module" Type)" in
+    DYN*) ;;
+    *) fault "is no shared object" ;;
+    esac
+    if [ "$target" = mipsel ]; then
+        [ "$class" = ELF32 ] || fault "is $class, the board needs ELF32"
+        [[ "$data" == *"little endian"* ]] || fault "is $data, the board needs little endian"
+        [[ "$machine" == MIPS* ]] || fault "is built for $machine, the board needs MIPS"
+    else
+        local own=$BASH
+        [ "$class" = "$(header_field "$own" Class)" ] || fault "is $class, unlike this machine"
+        [ "$data" = "$(header_field "$own" Data)" ] || fault "is $data, unlike this machine"
+        [ "$machine" = "$(header_field "$own" Machine)" ] ||
+            fault "is built for $machine, not for this machine"
+    fi
+    header_summary="$class, $data, $machine"
+}
+
+# One line per named dynamic symbol: type, binding, section index, name
+# without its version, version (or -), demangled name; tab-separated.
+symbol_table() {
+    local raw
+    raw=$(readelf --dyn-syms --wide "$module" | awk '
+        $1 ~ /^[0-9]+:$/ && $5 != "LOCAL" {
+            n = NF
+            if ($n ~ /^\([0-9]+\)$/) n--
+            name = $n
+            version = "-"
+            at = index(name, "@")
+            if (at > 0) {
+                version = substr(name, at + 1)
+                sub(/^@/, "", version)
+                name = substr(name, 1, at - 1)
+            }
+            printf "%s\t%s\t%s\t%s\t%s\n", $4, $5, $(n - 1), name, version
+        }')
+    [ -n "$raw" ] || return 0
+    paste <(printf '%s\n' "$raw") <(printf '%s\n' "$raw" | cut -f4 | c++filt)
+}
+
+check_symbols() {
+    local type bind index name version plain entry=0
+    undefined=0
+    while IFS=$'\t' read -r type bind index name version plain; do
+        if [ "$index" != UND ]; then
+            if [ "$name" = get_providers ]; then
+                entry=1
+                if [ "$type" != FUNC ] || [ "$bind" != GLOBAL ]; then
+                    fault "get_providers is a $bind $type, not a global function"
+                fi
+            elif [[ "$plain" =~ (^|[^A-Za-z0-9_])$own_names([^A-Za-z0-9_]|$) ]]; then
+                fault "leaks $plain ($name)"
+            elif [ "$bind" = GLOBAL ]; then
+                fault "exports $plain ($name) besides get_providers"
+            fi
+            continue
+        fi
+        undefined=$((undefined + 1))
+        if [[ "$version" =~ $runtime_version ]] || [[ "$plain" =~ $host_symbol ]] ||
+            [[ "$plain" =~ $jsoncpp_symbol ]]; then
+            continue
+        fi
+        if [ "$bind" = WEAK ] && [[ "$name" =~ $toolchain_hooks ]]; then
+            continue
+        fi
+        fault "needs $plain ($name), which neither the host, jsoncpp nor the runtimes define"
+    done < <(symbol_table)
+    if [ "$entry" -eq 0 ]; then
+        if symbol_table | cut -f6 | grep -q '^get_providers('; then
+            fault "get_providers is exported with a mangled (C++) name; the host looks up the plain one"
+        else
+            fault "defines no get_providers"
+        fi
+    fi
+}
+
+check_libraries() {
+    local library
+    for library in $(readelf -d "$module" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p'); do
+        [[ "$library" =~ $runtime_libraries ]] || fault "needs the library $library"
+    done
+}
+
+check_header
+check_symbols
+check_libraries
+if [ "$faults" -gt 0 ]; then
+    echo "$module: $faults fault(s) in what the module shows its host" >&2
+    exit 1
+fi
+echo "$module: symbols OK ($header_summary; exports get_providers; $undefined undefined, all from the host, jsoncpp or the runtimes)"

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include <json/value.h>
+
+// The bench host's configuration file:
+//
+//   {"module": "build/dev/quillmarups.so",
+//    "state_dir": "smdhost-state",
+//    "devices": [
+//      {"name": "ups-1", "data_id": 1001, "port": "/dev/ttyUSB0",
+//       "poll_interval": 2.0, "answer_timeout": 3.0,
+//       "settings": {"appSetting": {"b_mode": 3},
+//                    "thresholdSetting": {"sbm": {"Level": 2, "Value": 1}}}}]}
+//
+// Times are in seconds. Only "data_id" and "port" are required of a device.
+struct DeviceConfig {
+    std::string name;  // for the output; "ups-" and the data identifier if not given
+    unsigned int data_id = 0;
+    std::string port;
+    Json::Value settings{Json::objectValue};  // handed to Init and InitSetting
+    std::chrono::milliseconds poll_interval{2000};
+    std::chrono::milliseconds answer_timeout{3000};
+};
+
+struct BenchConfig {
+    std::string module;
+    std::string state_dir = "smdhost-state";
+    std::vector<DeviceConfig> devices;
+};
+
+// Reads the configuration; throws std::runtime_error naming the file and the
+// key at fault.
+BenchConfig LoadBenchConfig(const std::string& path);
+BenchConfig ParseBenchConfig(const Json::Value& root);
+
+// One device with default settings on `port`: what the host runs when it is
+// given a port and no configuration file.
+DeviceConfig DefaultDevice(const std::string& port);

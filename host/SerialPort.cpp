@@ -1,0 +1,159 @@
+#include "host/SerialPort.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+struct Speed {
+    int baud;
+    speed_t code;
+};
+
+constexpr Speed kSpeeds[] = {
+    {1200, B1200},     {2400, B2400},     {4800, B4800},     {9600, B9600},
+    {19200, B19200},   {38400, B38400},   {57600, B57600},   {115200, B115200},
+};
+
+bool SpeedCode(int baud, speed_t& code)
+{
+    for (const Speed& speed : kSpeeds) {
+        if (speed.baud == baud) {
+            code = speed.code;
+            return true;
+        }
+    }
+    return false;
+}
+
+int RemainingMs(std::chrono::steady_clock::time_point deadline)
+{
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
+
+}  // namespace
+
+bool SerialPort::MakeRaw(int fd, int baud, std::string& error)
+{
+    speed_t code;
+    if (!SpeedCode(baud, code)) {
+        error = std::to_string(baud) + " bit/s is no speed of a serial line";
+        return false;
+    }
+    termios tio{};
+    if (tcgetattr(fd, &tio) != 0) {
+        error = std::string("not a serial line: ") + std::strerror(errno);
+        return false;
+    }
+    cfmakeraw(&tio);
+    tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB | CRTSCTS);
+    tio.c_cflag |= CS8 | CLOCAL | CREAD;
+    tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
+    tio.c_cc[VMIN] = 1;
+    tio.c_cc[VTIME] = 0;
+    if (cfsetispeed(&tio, code) != 0 || cfsetospeed(&tio, code) != 0 ||
+        tcsetattr(fd, TCSANOW, &tio) != 0) {
+        error = std::string("cannot set the line: ") + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+bool SerialPort::Open(const std::string& path, int baud)
+{
+    Close();
+    path_ = path;
+    fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd_ < 0) {
+        error_ = "cannot open " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    std::string why;
+    if (!MakeRaw(fd_, baud, why)) {
+        Close();
+        error_ = path + ": " + why;
+        return false;
+    }
+    tcflush(fd_, TCIOFLUSH);
+    error_.clear();
+    return true;
+}
+
+void SerialPort::Close()
+{
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+}
+
+bool SerialPort::Failed(const std::string& what)
+{
+    error_ = what + " " + path_ + ": " + std::strerror(errno);
+    return false;
+}
+
+bool SerialPort::Write(const void* data, std::size_t len)
+{
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    while (len > 0) {
+        const ssize_t written = ::write(fd_, bytes, len);
+        if (written < 0 && (errno == EINTR || errno == EAGAIN)) {
+            pollfd out{fd_, POLLOUT, 0};
+            ::poll(&out, 1, 100);
+            continue;
+        }
+        if (written < 0) {
+            return Failed("cannot write to");
+        }
+        bytes += written;
+        len -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+ssize_t SerialPort::Read(void* buffer, std::size_t size, std::chrono::milliseconds timeout)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        pollfd in{fd_, POLLIN, 0};
+        const int ready = ::poll(&in, 1, RemainingMs(deadline));
+        if (ready < 0 && errno == EINTR) {
+            continue;
+        }
+        if (ready < 0) {
+            Failed("cannot wait on");
+            return -1;
+        }
+        if (ready == 0) {
+            return 0;
+        }
+        const ssize_t got = ::read(fd_, buffer, size);
+        if (got > 0) {
+            return got;
+        }
+        const bool hung_up = (in.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+        if (got < 0 && (errno == EINTR || errno == EAGAIN) && !hung_up) {
+            continue;
+        }
+        if (got == 0) {
+            errno = ENODEV;
+        }
+        Failed("lost");
+        return -1;
+    }
+}
+
+void SerialPort::DiscardInput()
+{
+    if (fd_ >= 0) {
+        tcflush(fd_, TCIFLUSH);
+    }
+}

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <cstddef>
+#include <string>
+
+// A serial line opened raw: 8 data bits, no parity, one stop bit, no flow
+// control, no echo and no line editing. Works as well on a pseudo-terminal.
+class SerialPort {
+public:
+    SerialPort() = default;
+    SerialPort(const SerialPort&) = delete;
+    SerialPort& operator=(const SerialPort&) = delete;
+    ~SerialPort() { Close(); }
+
+    // Opens and configures the line. Answers false, with Error() saying why,
+    // when the device is missing, busy or refuses the speed.
+    bool Open(const std::string& path, int baud);
+    void Close();
+    bool IsOpen() const { return fd_ >= 0; }
+
+    // Writes every byte. Answers false on an I/O error.
+    bool Write(const void* data, std::size_t len);
+
+    // Waits up to `timeout` for bytes and reads what has come, at most `size`.
+    // Answers the count read, 0 when the time passed with nothing, or -1 when
+    // the line is gone (an I/O error, a hang-up, or the end of the file).
+    ssize_t Read(void* buffer, std::size_t size, std::chrono::milliseconds timeout);
+
+    // Drops bytes received but not yet read.
+    void DiscardInput();
+
+    const std::string& Path() const { return path_; }
+    const std::string& Error() const { return error_; }
+    int Fd() const { return fd_; }
+
+    // Puts any terminal into raw 8N1 at `baud`; false with `error` set when the
+    // speed is not one termios knows or the terminal refuses.
+    static bool MakeRaw(int fd, int baud, std::string& error);
+
+private:
+    bool Failed(const std::string& what);
+
+    int fd_ = -1;
+    std::string path_;
+    std::string error_;
+};

@@ -1,0 +1,67 @@
+#include "host/StopSignal.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+
+namespace {
+
+std::atomic<bool> g_requested{false};
+// Written once on a stop and never read, so it stays readable and wakes every
+// thread that polls it.
+int g_wake[2] = {-1, -1};
+
+extern "C" void OnStopSignal(int)
+{
+    const int saved = errno;
+    StopSignal::Request();
+    errno = saved;
+}
+
+}  // namespace
+
+bool StopSignal::Install()
+{
+    if (g_wake[0] < 0 && pipe2(g_wake, O_CLOEXEC | O_NONBLOCK) != 0) {
+        return false;
+    }
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    return true;
+}
+
+void StopSignal::Request()
+{
+    if (g_requested.exchange(true)) {
+        return;
+    }
+    if (g_wake[1] >= 0) {
+        const char byte = 's';
+        [[maybe_unused]] const ssize_t ignored = ::write(g_wake[1], &byte, 1);
+    }
+}
+
+bool StopSignal::Requested() { return g_requested.load(); }
+
+bool StopSignal::WaitUntil(Clock::time_point when)
+{
+    for (;;) {
+        if (Requested()) {
+            return true;
+        }
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(when - Clock::now()).count();
+        if (left <= 0) {
+            return false;
+        }
+        pollfd wake{g_wake[0], POLLIN, 0};
+        ::poll(&wake, g_wake[0] >= 0 ? 1 : 0, static_cast<int>(left));
+    }
+}

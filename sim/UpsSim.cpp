@@ -1,0 +1,347 @@
+// upssim: the UPS side of the line. Answers "RS\r" and "RD\r" byte for byte as
+// a UPS does, on a pseudo-terminal or a serial device, with the readings of a
+// scenario and, on request, faults.
+#include <fcntl.h>
+#include <getopt.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <optional>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "host/SerialPort.h"
+#include "sim/Scenario.h"
+#include "sim/UpsAnswers.h"
+#include "sim/UpsFaults.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using ups_faults::Answer;
+using ups_faults::Fault;
+
+constexpr const char* kUsage =
+    "usage: upssim [options]\n"
+    "  -s, --scenario FILE       what the UPS reports over time (default: on line, steady)\n"
+    "  -p, --port DEVICE         answer on this serial device instead of a pseudo-terminal\n"
+    "  -l, --link PATH           make PATH a symbolic link to the pseudo-terminal's end\n"
+    "  -b, --baud N              line speed, and the pace of the answers (default 2400)\n"
+    "      --fast                answer at once, unpaced\n"
+    "  -f, --fault NAME[=RATE]   put the fault into answers at RATE, 0 to 1 (default 1);\n"
+    "                            may be repeated\n"
+    "      --seed N              seed of the fault draws (default 1)\n"
+    "  -v, --verbose             show every command and how it was answered\n"
+    "  -h, --help                this text\n"
+    "faults: split, missing-tag, garbled, extra-line, noise, silence, bad-digit\n";
+
+struct Options {
+    std::string scenario;
+    std::string port;
+    std::string link;
+    int baud = 2400;
+    bool fast = false;
+    std::map<Fault, double> faults;
+    unsigned int seed = 1;
+    bool verbose = false;
+};
+
+std::atomic<bool> g_stop{false};
+
+extern "C" void OnStopSignal(int) { g_stop = true; }
+
+[[noreturn]] void Usage(const std::string& complaint)
+{
+    std::fprintf(stderr, "upssim: %s\n%s", complaint.c_str(), kUsage);
+    std::exit(2);
+}
+
+void Say(const std::string& line)
+{
+    std::printf("upssim: %s\n", line.c_str());
+    std::fflush(stdout);
+}
+
+double Number(const std::string& text, double low, double high)
+{
+    char* end = nullptr;
+    const double value = std::strtod(text.c_str(), &end);
+    if (text.empty() || *end != '\0' || value < low || value > high) {
+        Usage("not a number from " + std::to_string(low) + " to " + std::to_string(high) +
+              ": " + text);
+    }
+    return value;
+}
+
+void AddFault(const std::string& spec, Options& options)
+{
+    const std::size_t equals = spec.find('=');
+    const std::string name = spec.substr(0, equals);
+    const ups_faults::FaultInfo* info = ups_faults::FindFault(name);
+    if (info == nullptr) {
+        Usage("no such fault: " + name);
+    }
+    options.faults[info->fault] =
+        equals == std::string::npos ? 1.0 : Number(spec.substr(equals + 1), 0.0, 1.0);
+}
+
+Options ReadOptions(int argc, char** argv)
+{
+    enum { kFast = 1000, kSeed };
+    static const option kLong[] = {
+        {"scenario", required_argument, nullptr, 's'}, {"port", required_argument, nullptr, 'p'},
+        {"link", required_argument, nullptr, 'l'},     {"baud", required_argument, nullptr, 'b'},
+        {"fast", no_argument, nullptr, kFast},         {"fault", required_argument, nullptr, 'f'},
+        {"seed", required_argument, nullptr, kSeed},   {"verbose", no_argument, nullptr, 'v'},
+        {"help", no_argument, nullptr, 'h'},           {nullptr, 0, nullptr, 0},
+    };
+    Options options;
+    for (int option; (option = getopt_long(argc, argv, "s:p:l:b:f:vh", kLong, nullptr)) != -1;) {
+        switch (option) {
+        case 's': options.scenario = optarg; break;
+        case 'p': options.port = optarg; break;
+        case 'l': options.link = optarg; break;
+        case 'b': options.baud = static_cast<int>(Number(optarg, 50, 4000000)); break;
+        case kFast: options.fast = true; break;
+        case 'f': AddFault(optarg, options); break;
+        case kSeed: options.seed = static_cast<unsigned int>(Number(optarg, 0, 4294967295.0)); break;
+        case 'v': options.verbose = true; break;
+        case 'h': std::fputs(kUsage, stdout); std::exit(0);
+        default: Usage("unknown option");
+        }
+    }
+    if (optind < argc) {
+        Usage(std::string("unexpected argument: ") + argv[optind]);
+    }
+    if (!options.port.empty() && !options.link.empty()) {
+        Usage("--link names a pseudo-terminal; it does not go with --port");
+    }
+    return options;
+}
+
+// The UPS's end of the line: a pseudo-terminal or a serial device.
+class UpsLine {
+public:
+    // Opens the line and says where a host finds it.
+    explicit UpsLine(const Options& options) : link_(options.link)
+    {
+        if (!options.port.empty()) {
+            if (!port_.Open(options.port, options.baud)) {
+                throw std::runtime_error(port_.Error());
+            }
+            fd_ = port_.Fd();
+            Say("UPS on " + options.port);
+            return;
+        }
+        OpenPseudoTerminal(options.baud);
+    }
+    ~UpsLine()
+    {
+        if (!link_.empty()) {
+            ::unlink(link_.c_str());
+        }
+        if (!port_.IsOpen()) {
+            ::close(held_end_);
+            ::close(fd_);
+        }
+    }
+    int Fd() const { return fd_; }
+
+private:
+    void OpenPseudoTerminal(int baud)
+    {
+        fd_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (fd_ < 0 || grantpt(fd_) != 0 || unlockpt(fd_) != 0) {
+            throw std::runtime_error(std::string("no pseudo-terminal: ") + std::strerror(errno));
+        }
+        const std::string path = ptsname(fd_);
+        // Holding the host's end open keeps the terminal in being, and raw,
+        // while a host closes and opens it again.
+        held_end_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        std::string why;
+        if (held_end_ < 0 || !SerialPort::MakeRaw(held_end_, baud, why)) {
+            throw std::runtime_error("cannot set up " + path + ": " + why);
+        }
+        if (!link_.empty()) {
+            ::unlink(link_.c_str());
+            if (::symlink(path.c_str(), link_.c_str()) != 0) {
+                throw std::runtime_error("cannot link " + link_ + ": " + std::strerror(errno));
+            }
+        }
+        Say("UPS on " + path + (link_.empty() ? "" : " (link " + link_ + ")"));
+    }
+
+    SerialPort port_;
+    std::string link_;
+    int fd_ = -1;
+    int held_end_ = -1;
+};
+
+class Simulator {
+public:
+    Simulator(const Options& options, ups_sim::Scenario scenario, int fd)
+        : options_(options), player_(std::move(scenario)), rng_(options.seed), fd_(fd)
+    {
+    }
+
+    // Answers commands until a signal stops it or the line fails.
+    void Run()
+    {
+        std::string pending;
+        char bytes[256];
+        while (!g_stop) {
+            pollfd in{fd_, POLLIN, 0};
+            if (::poll(&in, 1, 200) <= 0) {
+                continue;
+            }
+            const ssize_t got = ::read(fd_, bytes, sizeof(bytes));
+            if (got < 0 && (errno == EINTR || errno == EAGAIN)) {
+                continue;
+            }
+            if (got <= 0) {
+                throw std::runtime_error(std::string("line lost: ") + std::strerror(errno));
+            }
+            pending.append(bytes, static_cast<std::size_t>(got));
+            for (std::size_t end; (end = pending.find('\r')) != std::string::npos;) {
+                Respond(Command(pending.substr(0, end)));
+                pending.erase(0, end + 1);
+            }
+        }
+    }
+
+private:
+    // The command of a line, without noise a host may have sent before it.
+    static std::string Command(const std::string& line)
+    {
+        return line.size() >= 2 ? line.substr(line.size() - 2) : line;
+    }
+
+    void Respond(const std::string& command)
+    {
+        std::vector<ups_answers::Line> lines;
+        Answer kind;
+        if (command == "RS") {
+            if (player_.Poll(Clock::now())) {
+                Say("step " + std::to_string(player_.StepIndex() + 1) + "/" +
+                    std::to_string(player_.StepCount()) + ": " + player_.Step().name);
+            }
+            lines = ups_answers::StatusLines(player_.Reading());
+            kind = Answer::Status;
+        } else if (command == "RD") {
+            lines = ups_answers::DataLines(player_.Reading());
+            kind = Answer::Data;
+        } else {
+            if (options_.verbose) {
+                Say("ignored \"" + command + "\"");
+            }
+            return;
+        }
+        const std::optional<Fault> fault = DrawFault(kind);
+        if (options_.verbose) {
+            Say(command + " answered" +
+                (fault ? std::string(" with fault ") + ups_faults::InfoOf(*fault).name : ""));
+        }
+        const auto chunks = fault ? ups_faults::Inject(*fault, kind, lines, rng_)
+                                  : std::vector<std::string>{ups_answers::Join(lines)};
+        for (std::size_t i = 0; i < chunks.size(); ++i) {
+            if (i > 0) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(
+                    std::uniform_int_distribution<int>(1, 10)(rng_)));
+            }
+            Send(chunks[i]);
+        }
+    }
+
+    // The fault this answer gets, if any: the scenario step's rates over the
+    // command line's, each drawn in table order until one hits.
+    std::optional<Fault> DrawFault(Answer kind)
+    {
+        std::map<Fault, double> rates = options_.faults;
+        for (const auto& [fault, rate] : player_.Step().faults) {
+            rates[fault] = rate;
+        }
+        for (const auto& info : ups_faults::kFaults) {
+            const auto rate = rates.find(info.fault);
+            if (rate == rates.end() || !ups_faults::AppliesTo(info.fault, kind)) {
+                continue;
+            }
+            if (std::bernoulli_distribution(rate->second)(rng_)) {
+                return info.fault;
+            }
+        }
+        return std::nullopt;
+    }
+
+    // Writes at the line's pace: ten bits a byte at the line speed.
+    void Send(const std::string& bytes)
+    {
+        const auto per_byte = std::chrono::duration_cast<Clock::duration>(
+            std::chrono::duration<double>(10.0 / options_.baud));
+        auto next = Clock::now();
+        const std::size_t step = options_.fast ? bytes.size() : 1;
+        for (std::size_t at = 0; at < bytes.size() && !g_stop; at += step) {
+            Write(bytes.data() + at, std::min(step, bytes.size() - at));
+            next += per_byte;
+            if (!options_.fast) {
+                std::this_thread::sleep_until(next);
+            }
+        }
+    }
+
+    void Write(const char* data, std::size_t len)
+    {
+        while (len > 0 && !g_stop) {
+            const ssize_t written = ::write(fd_, data, len);
+            if (written < 0 && (errno == EINTR || errno == EAGAIN)) {
+                continue;
+            }
+            if (written < 0) {
+                throw std::runtime_error(std::string("cannot write: ") + std::strerror(errno));
+            }
+            data += written;
+            len -= static_cast<std::size_t>(written);
+        }
+    }
+
+    const Options& options_;
+    ups_sim::ScenarioPlayer player_;
+    std::mt19937 rng_;
+    int fd_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    const Options options = ReadOptions(argc, argv);
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    try {
+        ups_sim::Scenario scenario = options.scenario.empty()
+                                         ? ups_sim::SteadyScenario()
+                                         : ups_sim::LoadScenario(options.scenario);
+        if (!scenario.description.empty()) {
+            Say("scenario: " + scenario.description);
+        }
+        UpsLine line(options);
+        Simulator(options, std::move(scenario), line.Fd()).Run();
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "upssim: %s\n", error.what());
+        return 1;
+    }
+    return 0;
+}

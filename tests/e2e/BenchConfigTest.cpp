@@ -1,0 +1,80 @@
+// The bench host's configuration file.
+#include <sstream>
+#include <stdexcept>
+#include <string>
+
+#include <gtest/gtest.h>
+#include <json/reader.h>
+
+#include "host/BenchConfig.h"
+
+#ifndef QUILL_SOURCE_DIR
+#error "QUILL_SOURCE_DIR names the checkout"
+#endif
+
+namespace {
+
+BenchConfig Parse(const std::string& text)
+{
+    Json::CharReaderBuilder builder;
+    Json::Value root;
+    std::string errors;
+    std::istringstream stream(text);
+    EXPECT_TRUE(Json::parseFromStream(builder, stream, &root, &errors)) << errors;
+    return ParseBenchConfig(root);
+}
+
+std::string ErrorOf(const std::string& text)
+{
+    try {
+        Parse(text);
+    } catch (const std::runtime_error& error) {
+        return error.what();
+    }
+    return "no error";
+}
+
+TEST(BenchConfig, DeviceTakesItsSettingsAndDefaultsTheRest)
+{
+    const BenchConfig config = Parse(R"({"module": "m.so", "devices": [
+        {"data_id": 7, "port": "/dev/ttyUSB0",
+         "settings": {"appSetting": {"b_mode": 3}}},
+        {"data_id": 8, "port": "/dev/ttyUSB1", "name": "room b",
+         "poll_interval": 0.25, "answer_timeout": 1.5}]})");
+    EXPECT_EQ(config.module, "m.so");
+    EXPECT_EQ(config.state_dir, "smdhost-state");
+    ASSERT_EQ(config.devices.size(), 2u);
+    const DeviceConfig& first = config.devices[0];
+    EXPECT_EQ(first.name, "ups-7");
+    EXPECT_EQ(first.data_id, 7u);
+    EXPECT_EQ(first.settings["appSetting"]["b_mode"].asInt(), 3);
+    EXPECT_EQ(first.poll_interval.count(), 2000);
+    EXPECT_EQ(first.answer_timeout.count(), 3000);
+    EXPECT_EQ(config.devices[1].name, "room b");
+    EXPECT_EQ(config.devices[1].poll_interval.count(), 250);
+    EXPECT_EQ(config.devices[1].answer_timeout.count(), 1500);
+}
+
+TEST(BenchConfig, MistakesAreNamedWithTheirDevice)
+{
+    const std::string start = R"({"devices": [{"data_id": 1, "port": "p"}, )";
+    EXPECT_NE(ErrorOf(start + R"({"port": "q"}]})").find("device 2: \"data_id\""),
+              std::string::npos);
+    EXPECT_NE(ErrorOf(start + R"({"data_id": 2}]})").find("\"port\""), std::string::npos);
+    EXPECT_NE(ErrorOf(start + R"({"data_id": 1, "port": "q"}]})").find("used twice"),
+              std::string::npos);
+    EXPECT_NE(ErrorOf(start + R"({"data_id": 2, "port": "q", "answer_timeout": 0}]})")
+                  .find("answer_timeout"),
+              std::string::npos);
+    EXPECT_NE(ErrorOf(R"({"devices": []})"), "no error");
+}
+
+TEST(BenchConfig, ShippedExamplesAreValid)
+{
+    for (const char* name : {"demo.json", "usb-ups.json"}) {
+        EXPECT_NO_THROW(LoadBenchConfig(std::string(QUILL_SOURCE_DIR) + "/host/examples/" + name))
+            << name;
+    }
+}
+
+}  // namespace

@@ -1,0 +1,29 @@
+// A tiny module with one fault that cmake/check-module-symbols.sh must refuse,
+// chosen by a definition: QUILL_LEAKS_A_CLASS, QUILL_NEEDS_A_FOREIGN_SYMBOL or
+// QUILL_MANGLES_THE_ENTRY. Built with hidden visibility, like the real module.
+
+#if defined(QUILL_MANGLES_THE_ENTRY)
+__attribute__((visibility("default"))) int get_providers() { return 0; }
+#else
+extern "C" __attribute__((visibility("default"))) int get_providers() { return 0; }
+#endif
+
+#if defined(QUILL_LEAKS_A_CLASS)
+// A driver class whose visibility was switched on by mistake.
+class __attribute__((visibility("default"))) QuillmarUPS {
+public:
+    virtual ~QuillmarUPS();
+    virtual int process(unsigned char* data, unsigned int len);
+};
+
+QuillmarUPS::~QuillmarUPS() {}
+
+int QuillmarUPS::process(unsigned char*, unsigned int len) { return len > 0 ? 1 : 0; }
+#endif
+
+#if defined(QUILL_NEEDS_A_FOREIGN_SYMBOL)
+// Defined by no host: the controller process could not load this module.
+int OpenSerialPort(const char* device);
+
+int OpenPort() { return OpenSerialPort("ttyS1"); }
+#endif
