@@ -87,7 +87,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ups->Init(host, kDataId, Json::Value(Json::objectValue));
 
     const bool whole = call.form != Form::Null && call.length == static_cast<int>(kBlockSize);
-    Expect(Load(*ups, call) == (whole ? 1 : 0), "LoadFromCache took other than 76 bytes at an address");
+    Expect(Load(*ups, call) == (whole ? 1 : 0),
+           "LoadFromCache took other than 76 bytes at an address");
     if (!whole) {
         Expect(host->calls.empty() && !ups->DataValid(), "a refused block changed the device");
     } else {

@@ -88,7 +88,8 @@ inline void ExpectRoundEnded(const CheckingController& host, const Driver& ups,
                              std::size_t rounds_before)
 {
     Expect(host.published.size() == rounds_before + 1, "a round end published no block");
-    Expect(host.history.size() == host.published.size(), "published and stored blocks differ in number");
+    Expect(host.history.size() == host.published.size(),
+           "published and stored blocks differ in number");
     const auto& block = host.published.back().block;
     Expect(host.history.back() == block, "the stored block is not the published one");
     Expect(std::memcmp(block.data(), BytesOf(ups.Block()), kBlockSize) == 0,

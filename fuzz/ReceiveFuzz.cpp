@@ -121,16 +121,15 @@ void LoadCache(Session& session, const Step& step)
     CheckingController& host = *session.host;
     const std::size_t rounds = host.published.size();
     const std::size_t calls = host.calls.size();
-    const bool text = static_cast<host_script::CacheForm>(step.parameter % 4) ==
-                      host_script::CacheForm::Text;
-    const bool null = static_cast<host_script::CacheForm>(step.parameter % 4) ==
-                      host_script::CacheForm::Null;
+    const auto form = static_cast<host_script::CacheForm>(step.parameter % 4);
+    const bool null = form == host_script::CacheForm::Null;
 
     // Exactly the bytes the host holds, so that a read past them shows.
-    std::unique_ptr<unsigned char[]> block(new unsigned char[std::max<std::size_t>(step.bytes.size(), 1)]);
+    std::unique_ptr<unsigned char[]> block(
+        new unsigned char[std::max<std::size_t>(step.bytes.size(), 1)]);
     std::copy(step.bytes.begin(), step.bytes.end(), block.get());
     int result = -1;
-    if (text) {
+    if (form == host_script::CacheForm::Text) {
         result = ups.LoadFromCache(std::string(step.bytes.begin(), step.bytes.end()));
     } else {
         result = ups.LoadFromCache(null ? nullptr : block.get(), step.length);

@@ -34,4 +34,5 @@ if [ "$status" -ne 0 ]; then
     ls -l "$artifacts" >&2
     exit 1
 fi
-echo "fuzz_$target: ${runs:-?} executions in ${seconds} s, corpus $(ls "$corpus" | wc -l) inputs, no finding"
+inputs=$(find "$corpus" -type f | wc -l)
+echo "fuzz_$target: ${runs:-?} executions in $seconds s, $inputs inputs in its corpus, no finding"

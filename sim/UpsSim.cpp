@@ -5,6 +5,7 @@
 #include <getopt.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -44,7 +45,7 @@ constexpr const char* kUsage =
     "      --seed N              seed of the fault draws (default 1)\n"
     "  -v, --verbose             show every command and how it was answered\n"
     "  -h, --help                this text\n"
-    "faults: split, missing-tag, garbled, extra-line, noise, silence, bad-digit\n";
+    "faults:\n";
 
 struct Options {
     std::string scenario;
@@ -61,9 +62,18 @@ std::atomic<bool> g_stop{false};
 
 extern "C" void OnStopSignal(int) { g_stop = true; }
 
+void PrintUsage(std::FILE* out)
+{
+    std::fputs(kUsage, out);
+    for (const auto& info : ups_faults::kFaults) {
+        std::fprintf(out, "  %-12s %s\n", info.name, info.summary);
+    }
+}
+
 [[noreturn]] void Usage(const std::string& complaint)
 {
-    std::fprintf(stderr, "upssim: %s\n%s", complaint.c_str(), kUsage);
+    std::fprintf(stderr, "upssim: %s\n", complaint.c_str());
+    PrintUsage(stderr);
     std::exit(2);
 }
 
@@ -117,7 +127,7 @@ Options ReadOptions(int argc, char** argv)
         case 'f': AddFault(optarg, options); break;
         case kSeed: options.seed = static_cast<unsigned int>(Number(optarg, 0, 4294967295.0)); break;
         case 'v': options.verbose = true; break;
-        case 'h': std::fputs(kUsage, stdout); std::exit(0);
+        case 'h': PrintUsage(stdout); std::exit(0);
         default: Usage("unknown option");
         }
     }
@@ -148,9 +158,7 @@ public:
     }
     ~UpsLine()
     {
-        if (!link_.empty()) {
-            ::unlink(link_.c_str());
-        }
+        Unlink();
         if (!port_.IsOpen()) {
             ::close(held_end_);
             ::close(fd_);
@@ -174,16 +182,40 @@ private:
             throw std::runtime_error("cannot set up " + path + ": " + why);
         }
         if (!link_.empty()) {
-            ::unlink(link_.c_str());
-            if (::symlink(path.c_str(), link_.c_str()) != 0) {
-                throw std::runtime_error("cannot link " + link_ + ": " + std::strerror(errno));
-            }
+            Link(path);
         }
         Say("UPS on " + path + (link_.empty() ? "" : " (link " + link_ + ")"));
     }
 
+    // Points the link at the terminal; replaces an earlier link, never a file.
+    void Link(const std::string& path)
+    {
+        struct stat existing {};
+        if (::lstat(link_.c_str(), &existing) == 0) {
+            if (!S_ISLNK(existing.st_mode)) {
+                throw std::runtime_error(link_ + " exists and is no symbolic link");
+            }
+            ::unlink(link_.c_str());
+        }
+        if (::symlink(path.c_str(), link_.c_str()) != 0) {
+            throw std::runtime_error("cannot link " + link_ + ": " + std::strerror(errno));
+        }
+        linked_ = path;
+    }
+
+    // Removes the link if it still points at this simulator's terminal.
+    void Unlink() const
+    {
+        char target[256] = {};
+        if (!linked_.empty() && ::readlink(link_.c_str(), target, sizeof(target) - 1) > 0 &&
+            linked_ == target) {
+            ::unlink(link_.c_str());
+        }
+    }
+
     SerialPort port_;
     std::string link_;
+    std::string linked_;  // the terminal the link points at, once made
     int fd_ = -1;
     int held_end_ = -1;
 };

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <random>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -126,6 +127,66 @@ TEST_F(HostileLine, NoiseOfFourKiBBeforeAnAnswerLosesThatCycleOnly)
     EXPECT_EQ(Feed(ups_answers::StatusAnswer(reading)), 1);  // idle: held, never parsed
     EXPECT_EQ(host->writes.size(), 1u);
     ExpectGoodCycleAfterwards();
+}
+
+// ---- Settings and the host's own lists -------------------------------------------
+
+class HostileSettings : public UpsHarness {
+protected:
+    int ModeFor(const std::string& json_text)
+    {
+        Json::Value settings(Json::objectValue);
+        settings["appSetting"]["b_mode"] = json_text;
+        ::testing::internal::CaptureStdout();
+        ups->InitSetting(settings);
+        ::testing::internal::GetCapturedStdout();
+        return ups->Mode();
+    }
+};
+
+TEST_F(HostileSettings, ModeTextsAtTheEdgesReadAsAtoiWouldWithinTheIntRange)
+{
+    const std::pair<std::string, int> cases[] = {
+        {"", 0},
+        {" \t\n\v\f\r", 0},
+        {"+", 0},
+        {"-", 0},
+        {"\x01 3", 0},  // a control byte below tab is no white space
+        {"\v\f7", 7},
+        {"0003", 3},
+        {"2147483647", INT_MAX},
+        {"2147483648", INT_MAX},
+        {"-2147483648", INT_MIN},
+        {"-2147483649", INT_MIN},
+        {std::string(300, '9'), INT_MAX},
+    };
+    for (const auto& [text, mode] : cases) {
+        EXPECT_EQ(ModeFor(text), mode) << '"' << text << '"';
+    }
+}
+
+// The host keeps a name in its list of analog values before it has read the
+// value; the round skips that name instead of checking a value it lacks.
+class UpsWithUnreadAnalog : public QuillmarUPS {
+public:
+    void ListAnalogWithoutValue(const std::string& name) { ao_names_.push_back(name); }
+};
+
+TEST(HostLists, AnalogNameWithoutAValueIsLeftOutOfTheRoundChecks)
+{
+    auto host = std::make_shared<RecordingController>();
+    auto ups = std::make_shared<UpsWithUnreadAnalog>();
+    ups->Init(host, 258, Json::Value(Json::objectValue));
+    ups->SetAnalogValue("ia", 1.0f);
+    ups->ListAnalogWithoutValue("unread");
+    ups->SetAnalogValue("ib", 2.0f);
+
+    ::testing::internal::CaptureStdout();
+    ups->RoundDone();
+    ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(host->analog_reports, (std::vector<std::string>{"ia", "ib"}));
+    EXPECT_EQ(host->threshold_checks, (std::vector<std::string>{"ia", "ib"}));
+    EXPECT_EQ(host->history.size(), 1u);
 }
 
 // ---- Stack use -------------------------------------------------------------------

@@ -28,6 +28,13 @@
 #error "QUILL_SMDHOST, QUILL_UPSSIM and QUILL_MODULE name the built programs and module"
 #endif
 
+namespace ups_faults {
+
+// Test names and messages show a fault by its name.
+void PrintTo(const FaultInfo& info, std::ostream* out) { *out << info.name; }
+
+}  // namespace ups_faults
+
 namespace {
 
 using std::chrono::seconds;
@@ -268,7 +275,7 @@ TEST_F(EndToEnd, StaleIsReportedOnceAndReestablishedOnce)
     StartSim(R"({"steps": [{"polls": 1}, {"polls": 5, "faults": {"silence": 1}},
                            {"name": "back"}]})");
     Events events;
-    EXPECT_EQ(RunHost(WriteConfig(0.2), 8, events), 1);
+    EXPECT_EQ(RunHost(WriteConfig(0.5), 8, events), 1);
 
     Events told;
     for (const Json::Value& event : events) {
@@ -294,7 +301,7 @@ TEST_F(EndToEnd, HistoryHoldsOneBlockPerCompletedCycleAndNothingForFailedOnes)
                            {"polls": 1, "flags": {"SUF": 1}},
                            {"polls": 1, "faults": {"bad-digit": 1}}, {"name": "on"}]})");
     Events events;
-    EXPECT_EQ(RunHost(WriteConfig(0.3), 5, events), 1);
+    EXPECT_EQ(RunHost(WriteConfig(0.5), 5, events), 1);
 
     const Events blocks = Of(events, "block");
     ASSERT_EQ(Cycles(blocks), (std::vector<unsigned int>{1, 3, 5}));
@@ -318,7 +325,7 @@ TEST_F(EndToEnd, CachedBlockIsRepublishedAtStartWithoutGrowingTheHistory)
     StartSim(R"({"steps": [
         {"polls": 1, "flags": {"SUF": 1, "SBM": 1}, "values": {"DVBT": 47.5}},
         {"name": "silent", "faults": {"silence": 1}}]})");
-    const std::string config = WriteConfig(0.3);
+    const std::string config = WriteConfig(0.5);
     Events first;
     ASSERT_EQ(RunHost(config, 1, first), 0);
 
@@ -345,7 +352,7 @@ TEST_F(EndToEnd, CachedBlockIsRepublishedAtStartWithoutGrowingTheHistory)
 TEST_F(EndToEnd, LineThatDisappearsIsReopenedAndSigtermStopsTheHost)
 {
     StartSim(R"({"steps": [{"name": "on line"}]})");
-    auto host = StartHost(WriteConfig(0.3), "");
+    auto host = StartHost(WriteConfig(0.5), "");
     Events events;
     ASSERT_TRUE(ReadUntil(*host, events, "block"));
 
