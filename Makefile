@@ -117,7 +117,7 @@ fuzz: fuzz-build
 
 test-fuzz: fuzz-build
 	@for target in $(FUZZ_TARGETS); do \
-		fuzz/run-fuzz.sh build/fuzz $$target $(FUZZ_TEST_SECONDS) || exit 1; done
+		fuzz/run-fuzz.sh build/fuzz $$target $(FUZZ_TEST_SECONDS) --fresh || exit 1; done
 
 # After a change to the protocol tables or the simulator's faults.
 fuzz-seeds: fuzz-build

@@ -22,7 +22,7 @@ enum class Action : std::uint8_t {
     Cache = 4,         // LoadFromCache(), in the form of CacheForm
     HostReset = 5,     // the host's Reset(), as after a timeout of its own
     StatusAnswer = 6,  // process() with a whole status answer; the parameter's bits are the flags
-    DataAnswer = 7,    // process() with the data answer less its last (parameter % 16) lines
+    DataAnswer = 7,    // process() with the data answer less its last (parameter % 16 % 15) lines
 };
 
 // How a Cache action hands its bytes to LoadFromCache (parameter % 4).

@@ -55,14 +55,6 @@ TEST_F(RoundDone, PublishesAndStoresTheSameStampedBlockAsType5017)
     EXPECT_GT(stamp.year, 2000);
 }
 
-TEST_F(RoundDone, AnalogNameWithoutValueIsSkipped)
-{
-    ups->SetAnalogValue("ia", 1.0f);
-    RoundOutput();
-    EXPECT_EQ(host->analog_reports, std::vector<std::string>{"ia"});
-    EXPECT_EQ(host->threshold_checks, std::vector<std::string>{"ia"});
-}
-
 TEST_F(RoundDone, AlarmFlagIsClearedBeforeChecksAndRaisedByAnyReport)
 {
     host->analog_answers["ia"] = true;
