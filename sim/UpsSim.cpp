@@ -94,16 +94,16 @@ double Number(const std::string& text, double low, double high)
     return value;
 }
 
-void AddFault(const std::string& spec, Options& options)
+void AddFault(const std::string& fault_option, Options& options)
 {
-    const std::size_t equals = spec.find('=');
-    const std::string name = spec.substr(0, equals);
+    const std::size_t equals = fault_option.find('=');
+    const std::string name = fault_option.substr(0, equals);
     const ups_faults::FaultInfo* info = ups_faults::FindFault(name);
     if (info == nullptr) {
         Usage("no such fault: " + name);
     }
     options.faults[info->fault] =
-        equals == std::string::npos ? 1.0 : Number(spec.substr(equals + 1), 0.0, 1.0);
+        equals == std::string::npos ? 1.0 : Number(fault_option.substr(equals + 1), 0.0, 1.0);
 }
 
 Options ReadOptions(int argc, char** argv)
