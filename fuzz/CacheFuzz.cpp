@@ -62,12 +62,6 @@ int Load(Driver& ups, const Call& call)
     return ups.LoadFromCache(bytes.get(), call.length);
 }
 
-int Feed(Driver& ups, std::string bytes)
-{
-    return ups.process(reinterpret_cast<unsigned char*>(&bytes[0]),
-                       static_cast<unsigned int>(bytes.size()));
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <iostream>
 #include <streambuf>
+#include <string>
 
 #include "framework/ttime.h"
 #include "tests/support/RecordingController.h"
@@ -75,6 +76,13 @@ class Driver : public QuillmarUPS {
 public:
     const QuillmarUPS_Block_t& Block() const { return uni_data_; }
 };
+
+// Hands the driver one chunk, as the host's receive loop does.
+inline int Feed(Driver& ups, std::string bytes)
+{
+    return ups.process(reinterpret_cast<unsigned char*>(&bytes[0]),
+                       static_cast<unsigned int>(bytes.size()));
+}
 
 inline const unsigned char* BytesOf(const QuillmarUPS_Block_t& block)
 {

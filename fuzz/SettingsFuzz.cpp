@@ -44,12 +44,6 @@ void ReadSettings(Driver& ups, const Json::Value& settings)
     Expect(ups.Block().data_id == kDataId, "InitSetting did not stamp the data identifier");
 }
 
-int Feed(Driver& ups, std::string bytes)
-{
-    return ups.process(reinterpret_cast<unsigned char*>(&bytes[0]),
-                       static_cast<unsigned int>(bytes.size()));
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
