@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a make target needs, when any is missing.
-# Usage: cmake/install-deps.sh GROUP...   (groups: base)
+# Usage: cmake/install-deps.sh GROUP...   (groups: base bench mipsel clang valgrind coverage)
 set -euo pipefail
 
 packages_of() {
