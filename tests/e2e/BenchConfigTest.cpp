@@ -7,6 +7,7 @@
 #include <json/reader.h>
 
 #include "host/BenchConfig.h"
+#include "tests/e2e/ErrorText.h"
 
 #ifndef QUILL_SOURCE_DIR
 #error "QUILL_SOURCE_DIR names the checkout"
@@ -24,15 +25,7 @@ BenchConfig Parse(const std::string& text)
     return ParseBenchConfig(root);
 }
 
-std::string ErrorOf(const std::string& text)
-{
-    try {
-        Parse(text);
-    } catch (const std::runtime_error& error) {
-        return error.what();
-    }
-    return "no error";
-}
+std::string ErrorOf(const std::string& text) { return ErrorText(Parse, text); }
 
 TEST(BenchConfig, DeviceTakesItsSettingsAndDefaultsTheRest)
 {

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "sim/Scenario.h"
+#include "tests/e2e/ErrorText.h"
 
 #ifndef QUILL_SOURCE_DIR
 #error "QUILL_SOURCE_DIR names the checkout"
@@ -25,15 +26,7 @@ ups_sim::Scenario Parse(const std::string& text)
     return ups_sim::ParseScenario(stream);
 }
 
-std::string ErrorOf(const std::string& text)
-{
-    try {
-        Parse(text);
-    } catch (const std::runtime_error& error) {
-        return error.what();
-    }
-    return "no error";
-}
+std::string ErrorOf(const std::string& text) { return ErrorText(Parse, text); }
 
 TEST(Scenario, PollStepsLastTheirCountAndTheLastStepStays)
 {
