@@ -18,7 +18,7 @@ build: deps
 # upssim walks through every alarm state; smdhost polls it through the module
 # for 20 cycles at 2400 bit/s (about 25 s) and shows each block and alarm change.
 demo: build
-	host/examples/demo.sh build/dev
+	tools/smdhost/examples/demo.sh build/dev
 
 # ---- Native unit and module tests ------------------------------------------------
 test-native: build

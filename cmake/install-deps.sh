@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a make target needs, when any is missing.
-# Usage: cmake/install-deps.sh GROUP...   (groups: base bench mipsel clang valgrind coverage)
+# Usage: cmake/install-deps.sh GROUP...
+#   (groups: base bench mipsel clang valgrind coverage plot locale board)
 set -euo pipefail
 
 packages_of() {
@@ -13,6 +14,13 @@ packages_of() {
     clang) echo "clang libclang-rt-14-dev" ;;
     valgrind) echo "valgrind" ;;
     coverage) echo "gcovr" ;;
+    # The history tool's plots.
+    plot) echo "gnuplot-nox" ;;
+    # A decimal-comma locale for the locale tests (made with localedef).
+    locale) echo "locales" ;;
+    # The emulated board: a whole mipsel system under qemu; its packages are
+    # unpacked, not installed.
+    board) echo "qemu-system-mips cpio" ;;
     *) echo "unknown package group: $1" >&2; exit 2 ;;
     esac
 }

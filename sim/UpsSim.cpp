@@ -22,7 +22,7 @@
 #include <thread>
 #include <vector>
 
-#include "host/SerialPort.h"
+#include "tools/common/SerialPort.h"
 #include "sim/Scenario.h"
 #include "sim/UpsAnswers.h"
 #include "sim/UpsFaults.h"

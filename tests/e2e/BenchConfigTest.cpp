@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 #include <json/reader.h>
 
-#include "host/BenchConfig.h"
+#include "tools/smdhost/BenchConfig.h"
 #include "tests/e2e/ErrorText.h"
 
 #ifndef QUILL_SOURCE_DIR
@@ -65,8 +65,8 @@ TEST(BenchConfig, MistakesAreNamedWithTheirDevice)
 TEST(BenchConfig, ShippedExamplesAreValid)
 {
     for (const char* name : {"demo.json", "usb-ups.json"}) {
-        EXPECT_NO_THROW(LoadBenchConfig(std::string(QUILL_SOURCE_DIR) + "/host/examples/" + name))
-            << name;
+        const std::string path = std::string(QUILL_SOURCE_DIR) + "/tools/smdhost/examples/" + name;
+        EXPECT_NO_THROW(LoadBenchConfig(path)) << name;
     }
 }
 

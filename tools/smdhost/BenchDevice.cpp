@@ -1,4 +1,4 @@
-#include "host/BenchDevice.h"
+#include "tools/smdhost/BenchDevice.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -11,7 +11,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "host/StopSignal.h"
+#include "tools/smdhost/StopSignal.h"
 #include "plugin/Provider.h"
 
 namespace {

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The demo: a simulated UPS walks through every alarm state while the bench
 # host polls it through the built module, 20 cycles at the line's own 2400 bit/s.
-# Usage: host/examples/demo.sh [BUILD_DIR]   (from the top of the checkout)
+# Usage: tools/smdhost/examples/demo.sh [BUILD_DIR]   (from the top of the checkout)
 set -euo pipefail
 build=${1:-build/dev}
 work=$build/demo
@@ -12,7 +12,7 @@ mkdir -p "$work"
 started=$SECONDS
 
 echo "== upssim: a UPS on a pseudo-terminal, scenario sim/scenarios/demo.json"
-"$build/sim/upssim" --scenario sim/scenarios/demo.json --link "$work/ups0" &
+"$build/bin/upssim" --scenario sim/scenarios/demo.json --link "$work/ups0" &
 sim=$!
 trap 'kill "$sim" 2>/dev/null || true; wait "$sim" 2>/dev/null || true' EXIT
 for _ in $(seq 100); do
@@ -20,10 +20,10 @@ for _ in $(seq 100); do
     sleep 0.05
 done
 
-echo "== smdhost: $build/quillmarups.so, $cycles cycles, config host/examples/demo.json"
+echo "== smdhost: $build/quillmarups.so, $cycles cycles, config tools/smdhost/examples/demo.json"
 echo "   (lines without a time are the module's own diagnostic lines)"
 status=0
-"$build/host/smdhost" --config host/examples/demo.json --module "$build/quillmarups.so" \
+"$build/bin/smdhost" --config tools/smdhost/examples/demo.json --module "$build/quillmarups.so" \
     --port "$work/ups0" --state-dir "$work/state" --cycles "$cycles" || status=$?
 
 echo "== done in $((SECONDS - started)) s; smdhost exit status $status" \

@@ -1,4 +1,4 @@
-#include "host/SerialPort.h"
+#include "tools/common/SerialPort.h"
 
 #include <fcntl.h>
 #include <poll.h>

@@ -18,10 +18,10 @@
 #include <thread>
 #include <vector>
 
-#include "host/BenchConfig.h"
-#include "host/BenchDevice.h"
-#include "host/EventLog.h"
-#include "host/StopSignal.h"
+#include "tools/smdhost/BenchConfig.h"
+#include "tools/smdhost/BenchDevice.h"
+#include "tools/smdhost/EventLog.h"
+#include "tools/smdhost/StopSignal.h"
 #include "plugin/Provider.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "host/EventLog.h"
+#include "tools/smdhost/EventLog.h"
 
 #include <unistd.h>
 

@@ -1,4 +1,4 @@
-#include "host/BenchConfig.h"
+#include "tools/smdhost/BenchConfig.h"
 
 #include <fstream>
 #include <set>

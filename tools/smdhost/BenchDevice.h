@@ -7,9 +7,9 @@
 
 #include "framework/SMDController.h"
 #include "framework/SMDSPDevice.h"
-#include "host/BenchConfig.h"
-#include "host/EventLog.h"
-#include "host/SerialPort.h"
+#include "tools/smdhost/BenchConfig.h"
+#include "tools/smdhost/EventLog.h"
+#include "tools/common/SerialPort.h"
 
 class SMDSPDeviceProvider;
 

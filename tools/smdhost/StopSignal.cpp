@@ -1,4 +1,4 @@
-#include "host/StopSignal.h"
+#include "tools/smdhost/StopSignal.h"
 
 #include <fcntl.h>
 #include <poll.h>
