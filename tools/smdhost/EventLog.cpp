@@ -8,7 +8,7 @@
 
 #include <json/writer.h>
 
-#include "ups/QuillmarUPS_Data.h"
+#include "tools/common/DataBlock.h"
 #include "ups/UpsProtocol.h"
 
 namespace {
@@ -204,34 +204,17 @@ void EventLog::Summary(const Device& device, unsigned int completed, unsigned in
 
 Json::Value EventLog::DecodeBlock(const unsigned char* data, unsigned int len)
 {
+    data_block::Decoded decoded;
+    if (data_block::Decode(data, len, decoded)) {
+        return data_block::ToJson(decoded);
+    }
     Json::Value block(Json::objectValue);
-    if (len != sizeof(QuillmarUPS_Block_t)) {
-        std::string hex;
-        char byte[4];
-        for (unsigned int i = 0; i < len; ++i) {
-            std::snprintf(byte, sizeof(byte), i == 0 ? "%02x" : " %02x", data[i]);
-            hex += byte;
-        }
-        block["bytes"] = hex;
-        return block;
+    std::string hex;
+    char byte[4];
+    for (unsigned int i = 0; i < len; ++i) {
+        std::snprintf(byte, sizeof(byte), i == 0 ? "%02x" : " %02x", data[i]);
+        hex += byte;
     }
-    QuillmarUPS_Block_t image;
-    std::memcpy(&image, data, sizeof(image));
-    const auto* record = reinterpret_cast<const unsigned char*>(&image.data);
-    block["data_id"] = image.data_id;
-    char stamp[32];
-    std::snprintf(stamp, sizeof(stamp), "%04u-%02u-%02u %02u:%02u:%02u",
-                  static_cast<unsigned>(image.time_stamp.year), image.time_stamp.month,
-                  image.time_stamp.day, image.time_stamp.hour, image.time_stamp.minute,
-                  image.time_stamp.second);
-    block["time_stamp"] = stamp;
-    for (const auto& field : ups_protocol::kStatusFields) {
-        block["flags"][field.tag] = record[field.offset];
-    }
-    for (const auto& field : ups_protocol::kDataFields) {
-        float value;
-        std::memcpy(&value, record + field.offset, sizeof(value));
-        block["values"][field.tag] = static_cast<double>(value);
-    }
+    block["bytes"] = hex;
     return block;
 }
