@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a make target needs, when any is missing.
 # Usage: cmake/install-deps.sh GROUP...
-#   (groups: base bench mipsel clang valgrind coverage plot locale board)
+#   (groups: base bench mipsel clang valgrind coverage plot board)
 set -euo pipefail
 
 packages_of() {
     case "$1" in
-    base) echo "cmake make g++ libgtest-dev libjsoncpp-dev libboost-date-time-dev libboost-thread-dev" ;;
+    # locales: localedef makes the decimal-comma locale of the unit tests.
+    base) echo "cmake make g++ libgtest-dev libjsoncpp-dev libboost-date-time-dev libboost-thread-dev locales" ;;
     bench) echo "libbenchmark-dev valgrind" ;;
     # The board's target libraries come from cmake/fetch-mipsel-sysroot.sh.
     mipsel) echo "cmake make libgtest-dev g++-mipsel-linux-gnu binutils-mipsel-linux-gnu qemu-user" ;;
@@ -16,8 +17,6 @@ packages_of() {
     coverage) echo "gcovr" ;;
     # The history tool's plots.
     plot) echo "gnuplot-nox" ;;
-    # A decimal-comma locale for the locale tests (made with localedef).
-    locale) echo "locales" ;;
     # The emulated board: a whole mipsel system under qemu; its packages are
     # unpacked, not installed.
     board) echo "qemu-system-mips cpio" ;;

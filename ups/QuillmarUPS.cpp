@@ -1,5 +1,7 @@
 #include "ups/QuillmarUPS.h"
 
+#include <locale.h>
+
 #include <cstring>
 #include <regex>
 #include <stdexcept>
@@ -46,10 +48,45 @@ bool FindField(const std::string& text, const Field& field, std::string& capture
     return true;
 }
 
-// std::stof, with a text that holds no single-precision number answered false
-// instead of thrown: line noise must not unwind through the host.
+// The UPS writes a decimal point whatever locale the host process runs in,
+// so the conversion runs in the "C" locale, set for this thread only and for
+// the call only: the host's locale, and every other thread's, stay as they
+// are. The locale object is made per call, so nothing outlives the call.
+class ClassicNumbers {
+public:
+    ClassicNumbers()
+        : classic_(newlocale(LC_ALL_MASK, "C", nullptr)),
+          previous_(classic_ != nullptr ? uselocale(classic_) : nullptr)
+    {
+    }
+    ~ClassicNumbers()
+    {
+        if (previous_ != nullptr) {
+            uselocale(previous_);
+        }
+        if (classic_ != nullptr) {
+            freelocale(classic_);
+        }
+    }
+    ClassicNumbers(const ClassicNumbers&) = delete;
+    ClassicNumbers& operator=(const ClassicNumbers&) = delete;
+
+    bool Active() const { return previous_ != nullptr; }
+
+private:
+    locale_t classic_;
+    locale_t previous_;
+};
+
+// std::stof in the "C" locale, with a text that holds no single-precision
+// number answered false instead of thrown: line noise must not unwind
+// through the host.
 bool ToFloat(const std::string& text, float& value)
 {
+    const ClassicNumbers classic;
+    if (!classic.Active()) {
+        return false;
+    }
     try {
         value = std::stof(text);
         return true;
