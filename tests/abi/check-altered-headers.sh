@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Alters a copy of our host declarations the way the controller's headers may
 # differ from them, runs abi/check-host-headers.sh on it as an integrator
-# would, and checks its exit status and that it says what differs.
+# would, and checks its exit status and that it says what differs; or gives
+# it, or abi/compare-reports.sh, what they must refuse.
 # Usage: tests/abi/check-altered-headers.sh CASE WORK_DIR
 set -euo pipefail
 
@@ -9,6 +10,7 @@ root=$(cd "$(dirname "$0")/../.." && pwd)
 name=${1:?"usage: $0 CASE WORK_DIR"}
 copy=${2:?"usage: $0 CASE WORK_DIR"}/$name
 headers=()
+run=()
 
 # Edits a file of the copy with sed; an edit that changes nothing fails the test.
 edit() {
@@ -87,16 +89,34 @@ refuses_a_folder_without_the_headers)
 holds no framework/SMDSPDevice.h; name the headers that declare the host's classes
 END
     ;;
+refuses_a_header_that_is_not_there)
+    headers=(framework/SMDSPDevice.h framework/TimeStamp.h)
+    expect 2 <<<"holds no framework/TimeStamp.h$"
+    ;;
+refuses_a_folder_that_is_not_there)
+    run=("$root/abi/check-host-headers.sh" "$copy/nowhere")
+    expect 2 <<<"nowhere: no such folder$"
+    ;;
+refuses_to_compare_a_line_that_is_no_fact)
+    printf 'SMDSPDevice size 4712\n' >spaces.txt
+    run=("$root/abi/compare-reports.sh" "$root/abi/host-abi.mipsel.txt" spaces.txt)
+    expect 2 <<<"spaces.txt:1: not a line of a layout report"
+    ;;
+refuses_to_compare_a_report_that_is_not_there)
+    run=("$root/abi/compare-reports.sh" "$root/abi/host-abi.mipsel.txt" nothing.txt)
+    expect 2 <<<"nothing.txt: cannot read the report"
+    ;;
 *)
     echo "unknown case: $name" >&2
     exit 2
     ;;
 esac
+[ ${#run[@]} -gt 0 ] || run=("$root/abi/check-host-headers.sh" "$copy" "${headers[@]}")
 
 actual=0
-output=$("$root/abi/check-host-headers.sh" "$copy" "${headers[@]}" 2>&1) || actual=$?
-echo "$output"
 failed=0
+output=$("${run[@]}" 2>&1) || actual=$?
+echo "$output"
 if [ "$actual" -ne "$status" ]; then
     echo "FAILED: exit status $actual, expected $status"
     failed=1
