@@ -53,11 +53,14 @@ refuse() {
 
 while [ $# -gt 0 ]; do
     case "$1" in
-    --board-cxx) board_cxx=${2:?"--board-cxx needs a compiler"}; shift 2 ;;
-    --board-flags) board_flags=${2?"--board-flags needs flags"}; shift 2 ;;
-    --board-run) board_run=${2?"--board-run needs a command"}; shift 2 ;;
-    --build-cxx) build_cxx=${2:?"--build-cxx needs a compiler"}; shift 2 ;;
-    --build-flags) build_flags=${2?"--build-flags needs flags"}; shift 2 ;;
+    --board-* | --build-*) [ $# -ge 2 ] || refuse "$1 needs a value" ;;
+    esac
+    case "$1" in
+    --board-cxx) board_cxx=$2; shift 2 ;;
+    --board-flags) board_flags=$2; shift 2 ;;
+    --board-run) board_run=$2; shift 2 ;;
+    --build-cxx) build_cxx=$2; shift 2 ;;
+    --build-flags) build_flags=$2; shift 2 ;;
     -h | --help) usage ;;
     -*) refuse "unknown option $1 (see --help)" ;;
     *) break ;;
