@@ -137,6 +137,19 @@ coverage: deps
 
 test-coverage: coverage
 
+# ---- Host declarations against the controller's headers ------------------------------
+# `make abi-report` writes the layout report of framework/ for the build machine
+# (build/dev/abi/) and for the board, and keeps the board's as the reference,
+# abi/host-abi.mipsel.txt: run it after changing the host declarations on purpose.
+# test-native and test-mipsel check the reference and abi/check-host-headers.sh.
+.PHONY: abi-report
+
+abi-report: build mipsel-deps
+	cmake --preset mipsel
+	cmake --build --preset mipsel --target abi_report
+	cp build/mipsel/abi/host-abi.mipsel.txt abi/host-abi.mipsel.txt
+	@ls build/dev/abi/host-abi.*.txt abi/host-abi.mipsel.txt
+
 # ---- Every suite -------------------------------------------------------------------
 test:
 	$(MAKE) $(TEST_SUITES)
