@@ -137,6 +137,16 @@ coverage: deps
 
 test-coverage: coverage
 
+# ---- The history tool ----------------------------------------------------------------
+# smdhist draws its pictures with gnuplot: the demo draws one and the native
+# tests check them, so both bring the `plot` group.
+.PHONY: plot-deps
+
+plot-deps:
+	@cmake/install-deps.sh plot
+
+demo test-native: plot-deps
+
 # ---- Every suite -------------------------------------------------------------------
 test:
 	$(MAKE) $(TEST_SUITES)
