@@ -150,6 +150,16 @@ abi-report: build mipsel-deps
 	cp build/mipsel/abi/host-abi.mipsel.txt abi/host-abi.mipsel.txt
 	@ls build/dev/abi/host-abi.*.txt abi/host-abi.mipsel.txt
 
+# ---- The history tool ----------------------------------------------------------------
+# smdhist draws its pictures with gnuplot: the demo draws one and the native
+# tests check them, so both bring the `plot` group.
+.PHONY: plot-deps
+
+plot-deps:
+	@cmake/install-deps.sh plot
+
+demo test-native: plot-deps
+
 # ---- Every suite -------------------------------------------------------------------
 test:
 	$(MAKE) $(TEST_SUITES)

@@ -1,6 +1,8 @@
 #include "tools/common/DataBlock.h"
 
 #include <algorithm>
+#include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -52,14 +54,19 @@ bool IsPossible(const ttime& stamp)
     return stamp.month != 2 || stamp.day <= 28 || leap;
 }
 
-std::string IsoTime(const ttime& stamp)
+std::optional<long> UtcOffset(const ttime& stamp)
 {
-    char text[40];
-    std::snprintf(text, sizeof(text), "%04u-%02u-%02uT%02u:%02u:%02u",
-                  static_cast<unsigned>(stamp.year), stamp.month, stamp.day, stamp.hour,
-                  stamp.minute, stamp.second);
     if (!IsPossible(stamp)) {
-        return text;
+        return std::nullopt;
+    }
+    // mktime asks the zone afresh each call (a stat of /etc/localtime): a
+    // history of a million blocks asks once an hour of stamps instead.
+    thread_local std::uint32_t cached_hour = 0;
+    thread_local std::optional<long> cached_offset;
+    const std::uint32_t hour =
+        ((stamp.year * 13u + stamp.month) * 32u + stamp.day) * 24u + stamp.hour + 1;
+    if (hour == cached_hour) {
+        return cached_offset;
     }
     std::tm local{};
     local.tm_year = stamp.year - 1900;
@@ -69,15 +76,39 @@ std::string IsoTime(const ttime& stamp)
     local.tm_min = stamp.minute;
     local.tm_sec = stamp.second;
     local.tm_isdst = -1;
-    if (std::mktime(&local) == static_cast<std::time_t>(-1)) {
+    cached_hour = hour;
+    cached_offset = std::mktime(&local) == static_cast<std::time_t>(-1)
+                        ? std::nullopt
+                        : std::optional<long>(local.tm_gmtoff);
+    return cached_offset;
+}
+
+std::string IsoTime(const ttime& stamp)
+{
+    char text[40];
+    std::snprintf(text, sizeof(text), "%04u-%02u-%02uT%02u:%02u:%02u",
+                  static_cast<unsigned>(stamp.year), stamp.month, stamp.day, stamp.hour,
+                  stamp.minute, stamp.second);
+    const std::optional<long> utc_offset = UtcOffset(stamp);
+    if (!utc_offset) {
         return text;
     }
-    const long offset = local.tm_gmtoff;
+    const long offset = *utc_offset;
     const long minutes = (offset < 0 ? -offset : offset) / 60;
     char zone[40];
     std::snprintf(zone, sizeof(zone), "%c%02ld:%02ld", offset < 0 ? '-' : '+', minutes / 60,
                   minutes % 60);
     return std::string(text) + zone;
+}
+
+std::string ValueText(float value)
+{
+    if (std::isnan(value)) {
+        return "nan";
+    }
+    char text[32];
+    const auto end = std::to_chars(text, text + sizeof(text), value).ptr;
+    return std::string(text, end);
 }
 
 Json::Value ToJson(const Decoded& block)

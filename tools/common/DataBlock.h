@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include <json/value.h>
@@ -38,10 +39,18 @@ bool Decode(const unsigned char* data, std::size_t len, Decoded& block);
 // True when the stamp names a real second of a year from 1970 to 9999.
 bool IsPossible(const ttime& stamp);
 
+// The local zone's offset from UTC in seconds at a possible stamp; nothing
+// for an impossible one or where the zone cannot place it.
+std::optional<long> UtcOffset(const ttime& stamp);
+
 // The stamp as ISO 8601 with the local zone's UTC offset at that time
 // ("2026-12-08T16:55:58+01:00"): the module stamps blocks with the local
 // time. An impossible stamp is shown as stored, without an offset.
 std::string IsoTime(const ttime& stamp);
+
+// A value as the shortest text that reads back to the same float ("229.8",
+// not "229.800003"); "nan", "inf" and "-inf" for what is no number.
+std::string ValueText(float value);
 
 // {"data_id", "time_stamp", "flags": {tag: 0/1}, "values": {tag: number}}: the
 // names of the bench host's block events and of the history tool's JSON.

@@ -30,4 +30,8 @@ echo "== done in $((SECONDS - started)) s; smdhost exit status $status" \
      "(1: some cycles failed, as the silent spell of the scenario intends)"
 echo "   history: $(stat -c %s "$work/state/1001.history") bytes in $work/state/1001.history" \
      "(76 per completed cycle); cache: $work/state/1001.cache"
+echo "== smdhist --summary: what the history holds"
+"$build/bin/smdhist" --summary "$work/state/1001.history"
+echo "== smdhist --plot: the history over time"
+"$build/bin/smdhist" --plot "$work/history.png" "$work/state/1001.history"
 [ "$status" -le 1 ]

@@ -1,0 +1,563 @@
+// smdhist as a user runs it: on a history the bench host wrote while polling
+// the simulator, and on files with the damage a real history can carry.
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <json/reader.h>
+#include <json/value.h>
+
+#include "tests/e2e/Child.h"
+#include "tests/e2e/ReadBack.h"
+#include "ups/QuillmarUPS_Data.h"
+#include "ups/UpsProtocol.h"
+
+#if !defined(QUILL_SMDHIST) || !defined(QUILL_SMDHOST) || !defined(QUILL_UPSSIM) || \
+    !defined(QUILL_MODULE)
+#error "QUILL_SMDHIST, QUILL_SMDHOST, QUILL_UPSSIM and QUILL_MODULE name the built programs"
+#endif
+
+namespace {
+
+using std::chrono::seconds;
+using Lines = std::vector<std::string>;
+
+// Stamps are local time: a zone two hours east of UTC shows offset mistakes.
+class EastOfUtc : public ::testing::Environment {
+    void SetUp() override { setenv("TZ", "XST-2", 1); }
+};
+::testing::Environment* const kZone = ::testing::AddGlobalTestEnvironment(new EastOfUtc);
+
+struct Ran {
+    int status = -1;
+    Lines out;
+    std::string err;
+
+    std::string Out() const
+    {
+        std::string text;
+        for (const std::string& line : out) {
+            text += line + "\n";
+        }
+        return text;
+    }
+};
+
+// Runs a program to its end in `dir`'s name space; `env` goes before it.
+Ran Execute(Lines argv, const std::string& dir, const Lines& env = {})
+{
+    if (!env.empty()) {
+        argv.insert(argv.begin(), env.begin(), env.end());
+        argv.insert(argv.begin(), "/usr/bin/env");
+    }
+    const std::string err = dir + "/run.err";
+    std::filesystem::remove(err);
+    Child child(argv, err);
+    Ran run;
+    run.status = child.Wait(seconds(60));
+    for (auto line = child.ReadLine(seconds(1)); line; line = child.ReadLine(seconds(1))) {
+        run.out.push_back(*line);
+    }
+    run.err = ReadFile(err);
+    return run;
+}
+
+Ran Smdhist(Lines args, const std::string& dir, const Lines& env = {})
+{
+    args.insert(args.begin(), QUILL_SMDHIST);
+    return Execute(args, dir, env);
+}
+
+// A block as the module stores it, built through the module's own record.
+struct Stored {
+    std::uint32_t data_id = 42;
+    ttime stamp{2026, 3, 1, 10, 0, 0};
+    std::array<std::uint8_t, 5> flags{};  // SOK SBP SUF SBL SBM
+    std::map<std::string, float> values;  // by tag; the others 0
+};
+
+std::string Bytes(const Stored& stored)
+{
+    QuillmarUPS_Block_t block{};
+    block.data_id = stored.data_id;
+    block.time_stamp = stored.stamp;
+    auto* record = reinterpret_cast<unsigned char*>(&block.data);
+    for (std::size_t i = 0; i < stored.flags.size(); ++i) {
+        record[ups_protocol::kStatusFields[i].offset] = stored.flags[i];
+    }
+    for (const auto& field : ups_protocol::kDataFields) {
+        const auto value = stored.values.find(field.tag);
+        const float number = value == stored.values.end() ? 0.0f : value->second;
+        std::memcpy(record + field.offset, &number, sizeof(number));
+    }
+    return std::string(reinterpret_cast<const char*>(&block), sizeof(block));
+}
+
+std::string Bytes(const std::vector<Stored>& blocks)
+{
+    std::string bytes;
+    for (const Stored& stored : blocks) {
+        bytes += Bytes(stored);
+    }
+    return bytes;
+}
+
+// "2026-03-01T10:00:00+02:00" back into the stored stamp.
+ttime Stamp(const std::string& iso)
+{
+    unsigned year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+    EXPECT_EQ(std::sscanf(iso.c_str(), "%4u-%2u-%2uT%2u:%2u:%2u", &year, &month, &day, &hour,
+                          &minute, &second),
+              6)
+        << iso;
+    return {static_cast<std::uint16_t>(year), static_cast<std::uint8_t>(month),
+            static_cast<std::uint8_t>(day), static_cast<std::uint8_t>(hour),
+            static_cast<std::uint8_t>(minute), static_cast<std::uint8_t>(second)};
+}
+
+// A JSON block object of smdhist or of the bench host back into stored bytes.
+std::string BytesOfJson(const Json::Value& block)
+{
+    Stored stored;
+    stored.data_id = block["data_id"].asUInt();
+    stored.stamp = Stamp(block["time_stamp"].asString());
+    for (std::size_t i = 0; i < stored.flags.size(); ++i) {
+        stored.flags[i] =
+            static_cast<std::uint8_t>(block["flags"][ups_protocol::kStatusFields[i].tag].asUInt());
+    }
+    for (const auto& field : ups_protocol::kDataFields) {
+        stored.values[field.tag] = block["values"][field.tag].asFloat();
+    }
+    return Bytes(stored);
+}
+
+Lines Split(const std::string& line)
+{
+    Lines cells;
+    std::istringstream in(line);
+    for (std::string cell; std::getline(in, cell, ',');) {
+        cells.push_back(cell);
+    }
+    return cells;
+}
+
+// A CSV row of smdhist (its header names the columns) back into stored bytes.
+std::string BytesOfCsv(const std::string& header, const std::string& row)
+{
+    const Lines names = Split(header);
+    const Lines cells = Split(row);
+    std::map<std::string, std::string> cell;
+    for (std::size_t i = 0; i < names.size() && i < cells.size(); ++i) {
+        cell[names[i]] = cells[i];
+    }
+    Stored stored;
+    stored.data_id = static_cast<std::uint32_t>(std::stoul(cell["data_id"]));
+    stored.stamp = Stamp(cell["time_stamp"]);
+    for (std::size_t i = 0; i < stored.flags.size(); ++i) {
+        stored.flags[i] =
+            static_cast<std::uint8_t>(std::stoul(cell[ups_protocol::kStatusFields[i].tag]));
+    }
+    for (const auto& field : ups_protocol::kDataFields) {
+        stored.values[field.tag] = std::strtof(cell[field.tag].c_str(), nullptr);
+    }
+    return Bytes(stored);
+}
+
+class TempDir : public ::testing::Test {
+protected:
+    std::string dir;
+
+    void SetUp() override
+    {
+        char name[] = "/tmp/quill-hist-XXXXXX";
+        ASSERT_NE(mkdtemp(name), nullptr);
+        dir = name;
+    }
+
+    void TearDown() override { std::filesystem::remove_all(dir); }
+
+    std::string Write(const std::string& name, const std::string& bytes) const
+    {
+        std::ofstream(dir + "/" + name, std::ios::binary) << bytes;
+        return dir + "/" + name;
+    }
+};
+
+// ---- A history the bench host wrote -------------------------------------------------
+
+// Ten polls: the steps end at blocks 1, 4, 5, 7, 8, 9, and the UPS fault is
+// still on at the last block.
+constexpr const char* kScenario = R"({"steps": [
+    {"name": "on line", "polls": 1},
+    {"name": "mains fails", "polls": 3, "flags": {"SUF": 1, "SBM": 1},
+     "values": {"DVIA": 0, "DVBT": [54.6, 50.2]}},
+    {"name": "low battery", "polls": 1, "flags": {"SBL": 1}, "values": {"DVBT": 47.3}},
+    {"name": "mains back", "polls": 2, "flags": {"SUF": 0, "SBM": 0, "SBL": 0},
+     "values": {"DVIA": 230.5, "DVBT": [51.1, 53.9]}},
+    {"name": "bypass and fault", "polls": 1, "flags": {"SBP": 1, "SOK": 1}},
+    {"name": "fault", "polls": 1, "flags": {"SBP": 0}},
+    {"name": "fault stays"}]})";
+
+class BenchHostHistory : public ::testing::Test {
+protected:
+    static inline std::string dir;
+    static inline std::string history;
+    static inline std::vector<Json::Value> published;  // the bench host's block events
+
+    static void SetUpTestSuite()
+    {
+        char name[] = "/tmp/quill-hist-XXXXXX";
+        ASSERT_NE(mkdtemp(name), nullptr);
+        dir = name;
+        std::ofstream(dir + "/scenario.json") << kScenario;
+        Child sim({QUILL_UPSSIM, "--fast", "--link", dir + "/ups", "--scenario",
+                   dir + "/scenario.json"},
+                  dir + "/upssim.err");
+        for (auto said = sim.ReadLine(seconds(10)); said; said = sim.ReadLine(seconds(10))) {
+            if (said->rfind("upssim: UPS on", 0) == 0) {
+                break;
+            }
+        }
+        std::ofstream(dir + "/host.json") << R"({"module": ")" << QUILL_MODULE
+                                          << R"(", "state_dir": ")" << dir << R"(/state",
+            "devices": [{"data_id": 42, "port": ")" << dir << R"(/ups",
+                         "poll_interval": 0.02, "answer_timeout": 2}]})";
+        const Ran host = Execute({QUILL_SMDHOST, "--json", "--config", dir + "/host.json",
+                                  "--cycles", "10"},
+                                 dir);
+        ASSERT_EQ(host.status, 0) << host.err;
+        for (const std::string& line : host.out) {
+            const Json::Value event = ParseJson(line);
+            if (event["event"].asString() == "block") {
+                published.push_back(event["block"]);
+            }
+        }
+        history = dir + "/state/42.history";
+    }
+
+    static void TearDownTestSuite() { std::filesystem::remove_all(dir); }
+};
+
+TEST_F(BenchHostHistory, EveryBlockReadsBackAsTheBenchHostPublishedIt)
+{
+    ASSERT_EQ(published.size(), 10u);
+    const Ran run = Smdhist({"--json", history}, dir);
+    ASSERT_EQ(run.status, 0) << run.err;
+    ASSERT_EQ(run.out.size(), published.size());
+    for (std::size_t i = 0; i < published.size(); ++i) {
+        EXPECT_EQ(BytesOfJson(ParseJson(run.out[i])), BytesOfJson(published[i])) << "block " << i;
+        EXPECT_EQ(ParseJson(run.out[i])["time_stamp"], published[i]["time_stamp"]);
+    }
+    const Ran cache = Smdhist({"--json", dir + "/state/42.cache"}, dir);
+    ASSERT_EQ(cache.out.size(), 1u);
+    EXPECT_EQ(BytesOfJson(ParseJson(cache.out[0])), BytesOfJson(published.back()));
+}
+
+TEST_F(BenchHostHistory, SummaryAlarmIntervalsFollowTheScenarioSteps)
+{
+    const Ran run = Smdhist({"--summary", "--json", history}, dir);
+    ASSERT_EQ(run.status, 0) << run.err;
+    const Json::Value device = ParseJson(run.Out())["devices"][0];
+    std::map<std::string, std::string> intervals;
+    for (const Json::Value& alarm : device["alarms"]) {
+        for (const Json::Value& spell : alarm["intervals"]) {
+            intervals[alarm["key"].asString()] +=
+                spell["first_block"].asString() + "-" + spell["last_block"].asString() +
+                (spell["open"].asBool() ? " open" : "");
+        }
+    }
+    EXPECT_EQ(intervals, (std::map<std::string, std::string>{
+                             {"suf", "2-5"}, {"sbm", "2-5"}, {"sbl", "5-5"}, {"sbp", "8-8"},
+                             {"sok", "8-10 open"}}));
+    EXPECT_EQ(device["blocks"].asUInt(), 10u);
+    EXPECT_FLOAT_EQ(device["values"]["DVBT"]["min"].asFloat(), 47.3f);
+    EXPECT_EQ(device["values"]["DVBT"]["min_at"], published[4]["time_stamp"]);
+
+    const std::string text = Smdhist({"--summary", history}, dir).Out();
+    for (const char* alarm : {"sok 08049 UPS异常 (UPS fault)\n",
+                              "suf 08001 市电掉电 (mains failure)\n",
+                              "sbm 08037 电池供电告警 / 电池放电 (supply-by-battery alarm / "
+                              "battery discharge)\n"}) {
+        EXPECT_NE(text.find(alarm), std::string::npos) << alarm << "\n" << text;
+    }
+}
+
+// ---- Files made here -----------------------------------------------------------------
+
+std::vector<Stored> Awkward()
+{
+    std::vector<Stored> blocks(4);
+    const float values[] = {229.8f, 0.1f, -273.15f, 1e-7f, 3.4028235e38f, 1e-45f, 16777216.0f};
+    for (std::size_t b = 0; b < blocks.size(); ++b) {
+        blocks[b].data_id = 40 + static_cast<std::uint32_t>(b);
+        blocks[b].stamp.second = static_cast<std::uint8_t>(b * 7);
+        blocks[b].flags[b] = 1;
+        std::size_t v = b;
+        for (const auto& field : ups_protocol::kDataFields) {
+            blocks[b].values[field.tag] = values[v++ % std::size(values)];
+        }
+    }
+    return blocks;
+}
+
+class HistoryFiles : public TempDir {};
+
+TEST_F(HistoryFiles, CsvAndJsonReadBackToTheStoredBytes)
+{
+    const std::string bytes = Bytes(Awkward());
+    const std::string file = Write("1.history", bytes);
+
+    const Ran json = Smdhist({"--json", file}, dir);
+    std::string from_json;
+    for (const std::string& line : json.out) {
+        from_json += BytesOfJson(ParseJson(line));
+    }
+    EXPECT_EQ(from_json, bytes);
+
+    const Ran csv = Smdhist({"--csv", file}, dir);
+    ASSERT_EQ(csv.out.size(), 5u);
+    std::string from_csv;
+    for (std::size_t i = 1; i < csv.out.size(); ++i) {
+        from_csv += BytesOfCsv(csv.out[0], csv.out[i]);
+    }
+    EXPECT_EQ(from_csv, bytes);
+    EXPECT_EQ(json.status + csv.status, 0) << json.err << csv.err;
+}
+
+TEST_F(HistoryFiles, OutputThatCannotBeWrittenIsAFailure)
+{
+    const std::string file = Write("1.history", Bytes(Awkward()));
+    const std::string command = std::string(QUILL_SMDHIST) + " --csv " + file + " >/dev/full";
+    const Ran run = Execute({"/bin/sh", "-c", command}, dir);
+    EXPECT_EQ(run.status, 5);
+    EXPECT_NE(run.err.find("cannot write the output: No space left on device"), std::string::npos)
+        << run.err;
+}
+
+struct Damage {
+    const char* name;
+    std::optional<std::string> bytes;  // the file; none at all when missing
+    Lines args;
+    int status;
+    std::string said;     // on standard error
+    std::size_t rows;     // of the table
+    std::string in_rows;  // in the table
+};
+
+std::vector<Damage> Damages()
+{
+    const std::string three = Bytes(std::vector<Stored>(3));
+    Stored bad;
+    bad.flags[1] = 7;
+    bad.stamp.month = 13;
+    return {
+        {"torn_tail", three + std::string(40, 'x'), {}, 1,
+         "FILE: the last 40 bytes (from byte 228) are no whole block", 3, ""},
+        {"damaged_block", Bytes(Stored()) + Bytes(bad) + Bytes(Stored()), {}, 1,
+         "block 2 (byte 76 of FILE) is damaged: flag SBP is 7; impossible time stamp "
+         "2026-13-01T10:00:00",
+         3, "  ! flag SBP is 7; impossible time stamp"},
+        {"empty", "", {}, 3, "FILE: empty: no block stored yet", 0, ""},
+        {"shorter_than_a_block", std::string(40, 'x'), {}, 3,
+         "FILE: no whole block: 40 bytes, and a block is 76", 0, ""},
+        {"missing", std::nullopt, {}, 4, "FILE: cannot read: No such file or directory", 0, ""},
+        {"bad_time", three, {"--from", "yesterday"}, 2, "not an ISO 8601 time: yesterday", 0, ""},
+    };
+}
+
+void PrintTo(const Damage& damage, std::ostream* out) { *out << damage.name; }
+
+class DamagedHistory : public TempDir, public ::testing::WithParamInterface<Damage> {};
+
+TEST_P(DamagedHistory, IsReportedWithItsOwnExitStatusAndNothingSoundIsLost)
+{
+    const Damage& damage = GetParam();
+    const std::string file = damage.bytes ? Write("1.history", *damage.bytes) : dir + "/1.history";
+    Lines args = damage.args;
+    args.push_back(file);
+    const Ran run = Smdhist(args, dir);
+
+    EXPECT_EQ(run.status, damage.status) << run.err;
+    std::string said = damage.said;
+    if (said.find("FILE") != std::string::npos) {
+        said.replace(said.find("FILE"), 4, file);
+    }
+    EXPECT_NE(run.err.find(said), std::string::npos) << run.err;
+    EXPECT_EQ(run.out.size(), damage.rows == 0 ? 0 : damage.rows + 1) << run.Out();
+    EXPECT_NE(run.Out().find(damage.in_rows), std::string::npos) << run.Out();
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryDamage, DamagedHistory, ::testing::ValuesIn(Damages()),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(HistoryFiles, SummaryGivesRangesGapsAndLeavesDamagedBlocksOut)
+{
+    std::vector<Stored> blocks(6);
+    const float battery[] = {54, 50, 44, 52, 54, 0};
+    const std::uint8_t minutes[] = {0, 0, 0, 10, 10, 10};
+    for (std::size_t i = 0; i < blocks.size(); ++i) {
+        blocks[i].stamp.minute = minutes[i];
+        blocks[i].stamp.second = static_cast<std::uint8_t>(10 * i);
+        blocks[i].values["DVBT"] = battery[i];
+    }
+    blocks[5].flags[0] = 2;
+    const Ran run = Smdhist({"--summary", "--json", Write("1.history", Bytes(blocks))}, dir);
+    EXPECT_EQ(run.status, 1);
+
+    const Json::Value summary = ParseJson(run.Out());
+    const Json::Value device = summary["devices"][0];
+    const Json::Value dvbt = device["values"]["DVBT"];
+    EXPECT_EQ(dvbt["min"].asDouble(), 44);
+    EXPECT_EQ(dvbt["min_at"].asString(), "2026-03-01T10:00:20+02:00");
+    EXPECT_EQ(dvbt["max"].asDouble(), 54);
+    EXPECT_EQ(dvbt["max_at"].asString(), "2026-03-01T10:00:00+02:00");
+    EXPECT_DOUBLE_EQ(dvbt["mean"].asDouble(), 50.8);
+    ASSERT_EQ(device["gaps"].size(), 1u);
+    EXPECT_EQ(device["gaps"][0]["from"].asString(), "2026-03-01T10:00:20+02:00");
+    EXPECT_EQ(device["gaps"][0]["seconds"].asInt(), 610);
+    EXPECT_EQ(device["usual_step_seconds"].asInt(), 10);
+    EXPECT_EQ(summary["damaged_blocks"].asUInt(), 1u);
+}
+
+struct Choice {
+    const char* name;
+    Lines args;
+    Lines stamps;  // the blocks shown
+};
+
+void PrintTo(const Choice& choice, std::ostream* out) { *out << choice.name; }
+
+class ChosenBlocks : public TempDir, public ::testing::WithParamInterface<Choice> {};
+
+TEST_P(ChosenBlocks, AreThoseOfTheRangeTheDeviceAndTheCount)
+{
+    std::vector<Stored> blocks(5);
+    const ttime stamps[] = {{2026, 3, 1, 10, 0, 0}, {2026, 3, 1, 10, 0, 30},
+                            {2026, 3, 1, 10, 1, 0}, {2026, 3, 1, 10, 1, 59},
+                            {2026, 3, 2, 9, 0, 0}};
+    for (std::size_t i = 0; i < blocks.size(); ++i) {
+        blocks[i].stamp = stamps[i];
+    }
+    blocks[2].data_id = 7;
+    Lines args = GetParam().args;
+    args.insert(args.end(), {"--csv", Write("1.history", Bytes(blocks))});
+    const Ran run = Smdhist(args, dir);
+
+    Lines shown;
+    for (std::size_t i = 1; i < run.out.size(); ++i) {
+        shown.push_back(run.out[i].substr(11, 8));
+    }
+    EXPECT_EQ(shown, GetParam().stamps) << run.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryChoice, ChosenBlocks,
+    ::testing::Values(
+        Choice{"from_local_minute", {"--from", "2026-03-01T10:01"},
+               {"10:01:00", "10:01:59", "09:00:00"}},
+        Choice{"to_the_end_of_a_minute", {"--to", "2026-03-01 10:01"},
+               {"10:00:00", "10:00:30", "10:01:00", "10:01:59"}},
+        Choice{"range_in_utc",
+               {"--from", "2026-03-01T08:00:30Z", "--to", "2026-03-01T09:01:00+01:00"},
+               {"10:00:30", "10:01:00"}},
+        Choice{"to_the_end_of_a_day", {"--from", "2026-03-02", "--to", "2026-03-02"}, {"09:00:00"}},
+        Choice{"last_of_a_device", {"--data-id", "42", "--last", "2"}, {"10:01:59", "09:00:00"}},
+        Choice{"last_of_a_range", {"--to", "2026-03-01", "--last", "1"}, {"10:01:59"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// ---- The picture ---------------------------------------------------------------------
+
+class Picture : public TempDir, public ::testing::WithParamInterface<const char*> {
+protected:
+    std::string History()
+    {
+        std::vector<Stored> blocks = Awkward();
+        for (Stored& block : blocks) {
+            block.data_id = 42;
+        }
+        return Write("1.history", Bytes(blocks));
+    }
+};
+
+std::uint32_t BigEndian(const std::string& bytes, std::size_t at)
+{
+    std::uint32_t value = 0;
+    for (std::size_t i = 0; i < 4; ++i) {
+        value = value << 8 | static_cast<unsigned char>(bytes.at(at + i));
+    }
+    return value;
+}
+
+TEST_P(Picture, IsAValidImageOfTheAskedSize)
+{
+    const std::string picture = dir + "/plot" + GetParam();
+    const Ran run = Smdhist({"--plot", picture, "--size", "900x700", History()}, dir);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out.size(), 0u);
+    EXPECT_NE(run.err.find("picture written to " + picture), std::string::npos);
+    const std::string image = ReadFile(picture);
+    if (std::string(GetParam()) == ".png") {
+        ASSERT_GT(image.size(), 24u);
+        EXPECT_EQ(image.substr(0, 8), "\x89PNG\r\n\x1a\n");
+        EXPECT_EQ(image.substr(12, 4), "IHDR");
+        EXPECT_EQ(BigEndian(image, 16), 900u);
+        EXPECT_EQ(BigEndian(image, 20), 700u);
+        return;
+    }
+    EXPECT_EQ(image.rfind("<?xml", 0), 0u);
+    EXPECT_NE(image.find("width=\"900\" height=\"700\""), std::string::npos);
+    EXPECT_NE(image.find("</svg>"), std::string::npos);
+    for (const auto& field : ups_protocol::kDataFields) {
+        EXPECT_NE(image.find(std::string(">") + field.tag + "<"), std::string::npos) << field.tag;
+    }
+    for (const char* alarm : {">sok UPS fault<", ">sbp supply by bypass<", ">suf mains failure<",
+                              ">sbl low voltage<", ">sbm supply-by-battery alarm<"}) {
+        EXPECT_NE(image.find(alarm), std::string::npos) << alarm;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(SvgAndPng, Picture, ::testing::Values(".svg", ".png"),
+                         [](const auto& info) { return std::string(info.param + 1); });
+
+TEST_P(Picture, IsRefusedWithoutGnuplotNamingThePackage)
+{
+    const Ran run = Smdhist({"--plot", dir + "/plot" + GetParam(), History()}, dir,
+                            {"PATH=" + dir});
+    EXPECT_EQ(run.status, 5);
+    EXPECT_NE(run.err.find("install the Debian package gnuplot-nox"), std::string::npos)
+        << run.err;
+    EXPECT_FALSE(std::filesystem::exists(dir + "/plot" + GetParam()));
+}
+
+TEST_P(Picture, IsNotWrittenThroughASymbolicLinkNorOverAnythingButAFile)
+{
+    const std::string target = Write("target", "keep");
+    const std::string link = dir + "/link" + GetParam();
+    const std::string fifo = dir + "/fifo" + GetParam();
+    ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::string history = History();
+    for (const std::string& path : {link, fifo}) {
+        const Ran run = Smdhist({"--plot", path, history}, dir);
+        EXPECT_EQ(run.status, 5);
+        EXPECT_NE(run.err.find("no picture: " + path), std::string::npos) << run.err;
+    }
+    EXPECT_EQ(ReadFile(target), "keep");
+}
+
+}  // namespace

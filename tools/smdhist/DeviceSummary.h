@@ -1,0 +1,74 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <json/value.h>
+
+#include "tools/smdhist/GapFinder.h"
+#include "tools/smdhist/Moment.h"
+
+// What the sound blocks of one data identifier say, gathered as they pass:
+// the span, the gaps, each value's range and each alarm flag's intervals.
+class DeviceSummary {
+public:
+    struct Range {
+        std::uint64_t count = 0;  // the values that are numbers
+        double sum = 0;
+        float min = 0;
+        float max = 0;
+        Moment min_at;  // the first block that shows it
+        Moment max_at;
+    };
+
+    // A spell with the flag at 1, from the first block that shows it to the
+    // first that shows it 0 again, or to the last block while it stays on.
+    struct Interval {
+        Moment start;
+        Moment last_on;
+        std::optional<Moment> cleared;
+
+        const Moment& End() const { return cleared ? *cleared : last_on; }
+        std::int64_t Seconds() const { return End().epoch - start.epoch; }
+    };
+
+    DeviceSummary(std::uint32_t data_id, std::optional<std::int64_t> gap_threshold);
+
+    void Add(const Entry& entry);
+    void Finish();
+
+    std::uint32_t DataId() const { return data_id_; }
+    std::uint64_t Blocks() const { return blocks_; }
+    const Moment& First() const { return first_; }
+    const Moment& Last() const { return last_; }
+    const GapFinder& Gaps() const { return gaps_; }
+    const std::array<Range, data_block::kValues>& Ranges() const { return ranges_; }
+    const std::array<std::vector<Interval>, data_block::kFlags>& Intervals() const
+    {
+        return intervals_;
+    }
+
+    std::string Text() const;
+    Json::Value ToJson() const;
+
+private:
+    void AddValues(const Entry& entry, const Moment& at);
+    void AddFlags(const Entry& entry, const Moment& at);
+    std::string GapsText() const;
+    std::string ValuesText() const;
+    std::string AlarmsText() const;
+    Json::Value ValuesJson() const;
+    Json::Value AlarmsJson() const;
+
+    std::uint32_t data_id_;
+    std::uint64_t blocks_ = 0;
+    Moment first_;
+    Moment last_;
+    GapFinder gaps_;
+    std::array<Range, data_block::kValues> ranges_{};
+    std::array<std::vector<Interval>, data_block::kFlags> intervals_;
+    std::array<bool, data_block::kFlags> on_{};
+};

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "tools/smdhist/Moment.h"
+
+// Spells without blocks: the cycles the host missed. A gap is a step between
+// consecutive blocks longer than the threshold: the one given, or twice the
+// usual step, learnt from the first steps of the history so that a history of
+// any length is read once.
+class GapFinder {
+public:
+    struct Gap {
+        Moment from;  // the last block before it
+        Moment to;    // the first block after it
+
+        std::int64_t Seconds() const { return to.epoch - from.epoch; }
+    };
+
+    explicit GapFinder(std::optional<std::int64_t> threshold);
+
+    void Step(const Moment& from, const Moment& to);
+    void Finish();
+
+    const std::vector<Gap>& Gaps() const { return gaps_; }
+    std::int64_t Threshold() const { return threshold_.value_or(0); }
+    // The median step of the first blocks, at least 1 s.
+    std::int64_t Usual() const { return usual_; }
+    // Steps back in time: the clock was set back.
+    std::uint64_t Backwards() const { return backwards_; }
+
+private:
+    void Learn();
+    void Check(const Gap& step);
+
+    bool learnt_ = false;
+    std::optional<std::int64_t> threshold_;
+    std::int64_t usual_ = 1;
+    std::vector<Gap> learning_;
+    std::vector<Gap> gaps_;
+    std::uint64_t backwards_ = 0;
+};
