@@ -270,7 +270,7 @@ std::string FaultName(const ::testing::TestParamInfo<ups_faults::FaultInfo>& inf
 INSTANTIATE_TEST_SUITE_P(EveryFault, InjectedFault, ::testing::ValuesIn(ups_faults::kFaults),
                          FaultName);
 
-TEST_F(EndToEnd, StaleIsReportedOnceAndReestablishedOnce)
+TEST_F(EndToEnd, EveryFailureIsAnEventAndStaleAndReestablishedComeOnce)
 {
     StartSim(R"({"steps": [{"polls": 1}, {"polls": 5, "faults": {"silence": 1}},
                            {"name": "back"}]})");
@@ -286,8 +286,8 @@ TEST_F(EndToEnd, StaleIsReportedOnceAndReestablishedOnce)
     }
     EXPECT_EQ(Story(told),
               (std::vector<std::string>{"block 1", "cycle_failed 2", "cycle_failed 3",
-                                        "cycle_failed 4", "stale", "reestablished", "block 7",
-                                        "block 8"}));
+                                        "cycle_failed 4", "stale", "cycle_failed 5",
+                                        "cycle_failed 6", "reestablished", "block 7", "block 8"}));
     EXPECT_EQ(Of(events, "reestablished")[0]["failed_cycles"].asUInt(), 5u);
     EXPECT_EQ(Of(events, "summary")[0]["failed"].asUInt(), 5u);
     EXPECT_FALSE(Of(events, "summary")[0]["stale"].asBool());
