@@ -138,7 +138,7 @@ bool BenchDevice::TakePort()
     if (OpenPort()) {
         return true;
     }
-    if (port_code_ == ENOTTY) {
+    if (port_code_ == ENOTTY || port_code_ == EISDIR) {
         log_.Error(identity_, "port " + config_.port + " is " + KindOfPath(config_.port) +
                                   ": give the serial device of the UPS, such as /dev/ttyUSB0");
         return false;

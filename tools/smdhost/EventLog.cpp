@@ -273,7 +273,7 @@ void EventLog::Bytes(int fd, const Device& device, unsigned int cycle, bool sent
     event["bytes"] = EscapeBytes(data, len);
     event["length"] = static_cast<Json::UInt64>(len);
     Emit(event, "cycle " + std::to_string(cycle) + (sent ? " sent " : " received ") +
-                    std::to_string(len) + " \"" + event["bytes"].asString() + "\"",
+                    std::to_string(len) + " bytes: \"" + event["bytes"].asString() + "\"",
          fd);
 }
 
