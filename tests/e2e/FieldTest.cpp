@@ -87,7 +87,6 @@ class StorageFaults : public EndToEnd, public ::testing::WithParamInterface<Stor
 TEST_P(StorageFaults, AreShownOnceWithTheFileAndTheReasonAndLeaveWholeBlocks)
 {
     const StorageFault& fault = GetParam();
-    const std::string state = dir + "/state";
     if (fault.before) {
         fault.before(state);
     }

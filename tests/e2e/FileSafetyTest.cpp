@@ -82,7 +82,6 @@ class FileAttacks : public EndToEnd, public ::testing::WithParamInterface<Attack
 TEST_P(FileAttacks, AreRefusedByNameAndTheTargetIsUntouched)
 {
     const Attack& attack = GetParam();
-    const std::string state = dir + "/state";
     const std::string victim = dir + "/victim";
     fs::create_directories(state);
     std::ofstream(victim) << kPrecious;

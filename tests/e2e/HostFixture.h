@@ -87,7 +87,8 @@ inline std::vector<std::string> Story(const Events& events)
 class EndToEnd : public ::testing::Test {
 protected:
     std::string dir;
-    std::string line;  // where upssim links its pseudo-terminal
+    std::string line;   // where upssim links its pseudo-terminal
+    std::string state;  // the host's state folder
     std::unique_ptr<Child> sim;
 
     void SetUp() override
@@ -96,6 +97,7 @@ protected:
         ASSERT_NE(mkdtemp(name), nullptr);
         dir = name;
         line = dir + "/ups";
+        state = dir + "/state";
     }
 
     void TearDown() override
@@ -148,12 +150,14 @@ protected:
             if (!device.isMember("port")) {
                 device["port"] = line;
             }
-            device["poll_interval"] = 0.02;
+            if (!device.isMember("poll_interval")) {
+                device["poll_interval"] = 0.02;
+            }
             device["answer_timeout"] = answer_timeout;
         }
         Json::Value config;
         config["module"] = QUILL_MODULE;
-        config["state_dir"] = dir + "/state";
+        config["state_dir"] = state;
         config["devices"] = devices;
         const std::string path = dir + "/smdhost.json";
         std::ofstream(path) << Json::writeString(Json::StreamWriterBuilder(), config);
@@ -206,7 +210,7 @@ protected:
         return false;
     }
 
-    std::string History() const { return ReadFile(dir + "/state/42.history"); }
+    std::string History() const { return ReadFile(state + "/42.history"); }
     std::string Errors() const { return ReadFile(dir + "/smdhost.err"); }
 };
 

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <mutex>
 
 namespace data_block {
 
@@ -40,6 +41,20 @@ bool Decode(const unsigned char* data, std::size_t len, Decoded& block)
     return true;
 }
 
+namespace {
+
+// mktime reads the zone again on every call, freeing and copying its name;
+// glibc serialises that with a lock of its own, which ThreadSanitizer cannot
+// see, so threads that show times take this one as well.
+std::time_t LockedMktime(std::tm& local)
+{
+    static std::mutex zone;
+    const std::lock_guard<std::mutex> lock(zone);
+    return std::mktime(&local);
+}
+
+}  // namespace
+
 bool IsPossible(const ttime& stamp)
 {
     static constexpr int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -69,7 +84,7 @@ std::string IsoTime(const ttime& stamp)
     local.tm_min = stamp.minute;
     local.tm_sec = stamp.second;
     local.tm_isdst = -1;
-    if (std::mktime(&local) == static_cast<std::time_t>(-1)) {
+    if (LockedMktime(local) == static_cast<std::time_t>(-1)) {
         return text;
     }
     const long offset = local.tm_gmtoff;

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <locale>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -299,10 +300,23 @@ std::vector<std::shared_ptr<BenchDevice>> StartDevices(const BenchConfig& config
     return devices;
 }
 
+// The standard library fills the narrow() cache of the locale's ctype facet
+// on first use of each character, and the module's pattern matching uses it
+// from every device thread at once. Filled before the threads start, it is
+// only read.
+void FillNarrowCache()
+{
+    const auto& ctype = std::use_facet<std::ctype<char>>(std::locale());
+    for (int c = 1; c < 256; ++c) {
+        ctype.narrow(static_cast<char>(c), '\0');
+    }
+}
+
 // Runs each device on its own thread; a signal is told as soon as it comes.
 void RunAll(const std::vector<std::shared_ptr<BenchDevice>>& devices, unsigned int cycles,
             EventLog& log)
 {
+    FillNarrowCache();
     std::atomic<std::size_t> running{devices.size()};
     std::vector<std::thread> threads;
     for (const auto& device : devices) {
