@@ -68,6 +68,12 @@ const StorageFault kStorageFaults[] = {
          WriteBytes(state + "/42.history", 2 * kBlockSize + 30);
      },
      nullptr, 0, false, 0, {"30 bytes dropped, 2 whole blocks kept"}, 2 + 5},
+    {"empty_cache_is_left_out_not_blamed_on_the_module",
+     [](const std::string& state) {
+         fs::create_directories(state);
+         WriteBytes(state + "/42.cache", 0);
+     },
+     nullptr, 0, false, 0, {"42.cache holds 0 bytes, not one 76-byte block"}, 5},
     {"full_disk_leaves_whole_blocks_only", nullptr, nullptr, 3 * kBlockSize + 40, false, 3,
      {"42.history: File too large"}, 3},
     {"read_only_folder_is_named_with_the_reason",

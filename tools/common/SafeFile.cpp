@@ -297,7 +297,7 @@ Folder::Read Folder::ReadSmall(const std::string& name, std::size_t limit, std::
     }
     ::close(fd);
     if (got > limit) {
-        Failed(error, 0, PathOf(name) + " holds more than " + std::to_string(limit) + " bytes");
+        Failed(error, EFBIG, PathOf(name) + " holds more than " + std::to_string(limit) + " bytes");
         return Read::Failed;
     }
     bytes.resize(got);

@@ -87,20 +87,17 @@ bool BenchDevice::Start(const SMDSPDeviceProvider& provider)
 
 bool BenchDevice::OpenFiles()
 {
-    std::string warning;
+    std::vector<std::string> warnings;
     safe_file::Error error;
-    switch (files_.Open(warning, error)) {
+    switch (files_.Open(warnings, error)) {
     case StateFiles::Opened::Refused:
         log_.Error(identity_, error.text);
         return false;
-    case StateFiles::Opened::Failed:
-        // Shown now and counted with the blocks that cannot be stored.
-        history_report_.Failed(error.text);
-        break;
+    case StateFiles::Opened::Failed:  // shown with the first block that cannot be stored
     case StateFiles::Opened::Ready:
         break;
     }
-    if (!warning.empty()) {
+    for (const std::string& warning : warnings) {
         log_.Warning(identity_, warning);
     }
     return true;
@@ -108,10 +105,10 @@ bool BenchDevice::OpenFiles()
 
 void BenchDevice::ReloadCache()
 {
-    const std::string& block = files_.CachedBlock();
-    if (block.empty()) {
+    if (!files_.HasCache()) {
         return;
     }
+    const std::string& block = files_.CachedBlock();
     data_block::Decoded stored;
     if (!data_block::Decode(reinterpret_cast<const unsigned char*>(block.data()), block.size(),
                             stored)) {

@@ -36,17 +36,23 @@ void StateFiles::CloseHistory()
     }
 }
 
-StateFiles::Opened StateFiles::Open(std::string& warning, safe_file::Error& error)
+StateFiles::Opened StateFiles::Open(std::vector<std::string>& warnings, safe_file::Error& error)
 {
-    const auto read = folder_.ReadSmall(cache_, block_size_ * 4, cached_, error);
+    const auto read = folder_.ReadSmall(cache_, block_size_, cached_, error);
     if (read == safe_file::Folder::Read::Failed && error.code == 0) {
         return Opened::Refused;
     }
-    if (read != safe_file::Folder::Read::Done) {
-        cached_.clear();
+    if (read == safe_file::Folder::Read::Failed) {
+        warnings.push_back(error.text + "; it is not handed to the module");
+        error = {};
     }
+    has_cache_ = read == safe_file::Folder::Read::Done;
+    std::string warning;
     if (!OpenHistory(warning, error)) {
         return error.code == 0 ? Opened::Refused : Opened::Failed;
+    }
+    if (!warning.empty()) {
+        warnings.push_back(warning);
     }
     return Opened::Ready;
 }

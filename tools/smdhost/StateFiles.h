@@ -3,6 +3,7 @@
 #include <sys/types.h>
 
 #include <string>
+#include <vector>
 
 #include "tools/common/SafeFile.h"
 
@@ -26,10 +27,12 @@ public:
         Refused,  // a file is something other than a regular file of the user's own
     };
     // Opens the history and reads the cache. A history that ends in part of a
-    // block is cut back to whole blocks, and `warning` says what was dropped.
-    Opened Open(std::string& warning, safe_file::Error& error);
+    // block is cut back to whole blocks, and `warnings` say what was dropped;
+    // a cache that cannot be read is left out with a warning.
+    Opened Open(std::vector<std::string>& warnings, safe_file::Error& error);
 
-    // The cached block read by Open, empty when there is none.
+    // The cache as Open read it, when there was one.
+    bool HasCache() const { return has_cache_; }
     const std::string& CachedBlock() const { return cached_; }
 
     // Appends one block whole, or nothing: a short write is rolled back.
@@ -49,6 +52,7 @@ private:
     std::string history_;
     std::string cache_;
     std::string cached_;
+    bool has_cache_ = false;
     int history_fd_ = -1;
     off_t history_size_ = 0;
 };
