@@ -160,6 +160,19 @@ plot-deps:
 
 demo test-native: plot-deps
 
+# ---- The bench host under ThreadSanitizer -------------------------------------------
+# smdhost, upssim and the module built with ThreadSanitizer (clang), and the
+# end-to-end suite run with them, eight devices on eight lines included: any
+# report fails its test. The soak runs with the native tests (label soak).
+TEST_SUITES += test-tsan
+.PHONY: test-tsan
+
+test-tsan: deps
+	@cmake/install-deps.sh clang
+	cmake --preset tsan
+	cmake --build --preset tsan
+	ctest --preset tsan
+
 # ---- Every suite -------------------------------------------------------------------
 test:
 	$(MAKE) $(TEST_SUITES)

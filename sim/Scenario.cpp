@@ -1,21 +1,44 @@
 #include "sim/Scenario.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <fstream>
+#include <iterator>
 #include <stdexcept>
 
-#include <json/reader.h>
 #include <json/value.h>
 
+#include "tools/common/JsonKeys.h"
 #include "ups/UpsProtocol.h"
 
 namespace ups_sim {
 
 namespace {
 
-[[noreturn]] void Fail(const std::string& where, const std::string& what)
+using json_keys::Fail;
+
+const std::vector<std::string> kScenarioKeys = {"description", "steps", "repeat"};
+const std::vector<std::string> kStepKeys = {"name",  "polls",  "seconds",
+                                            "flags", "values", "faults"};
+
+template <std::size_t N>
+std::vector<std::string> Tags(const ups_protocol::Field (&fields)[N])
 {
-    throw std::runtime_error(where + ": " + what);
+    std::vector<std::string> tags;
+    for (const auto& field : fields) {
+        tags.emplace_back(field.tag);
+    }
+    return tags;
+}
+
+std::vector<std::string> FaultNames()
+{
+    std::vector<std::string> names;
+    for (const auto& info : ups_faults::kFaults) {
+        names.emplace_back(info.name);
+    }
+    return names;
 }
 
 template <std::size_t N>
@@ -32,7 +55,7 @@ std::size_t TagIndex(const ups_protocol::Field (&fields)[N], const std::string& 
 float Number(const Json::Value& value, const std::string& where)
 {
     if (!value.isNumeric()) {
-        Fail(where, "a number is expected");
+        Fail(value, where, "a number is expected, not " + json_keys::KindOf(value));
     }
     return value.asFloat();
 }
@@ -40,16 +63,14 @@ float Number(const Json::Value& value, const std::string& where)
 void ReadFlags(const Json::Value& flags, ScenarioStep& step, const std::string& where)
 {
     if (!flags.isObject()) {
-        Fail(where, "\"flags\" is an object of tags");
+        json_keys::WrongKind(flags, where, "flags", "an object of tags");
     }
+    json_keys::CheckKeys(flags, Tags(ups_protocol::kStatusFields), where + ", flags");
     for (const std::string& tag : flags.getMemberNames()) {
         const std::size_t index = TagIndex(ups_protocol::kStatusFields, tag);
-        if (index == step.flags.size()) {
-            Fail(where, "\"" + tag + "\" is no status tag (SOK, SBP, SUF, SBL, SBM)");
-        }
         const Json::Value& flag = flags[tag];
         if (!flag.isUInt() || flag.asUInt() > 1) {
-            Fail(where, "flag \"" + tag + "\" is 0 or 1");
+            Fail(flag, where, "flag \"" + tag + "\" is 0 or 1");
         }
         step.flags[index] = static_cast<std::uint8_t>(flag.asUInt());
     }
@@ -58,18 +79,16 @@ void ReadFlags(const Json::Value& flags, ScenarioStep& step, const std::string& 
 void ReadValues(const Json::Value& values, ScenarioStep& step, const std::string& where)
 {
     if (!values.isObject()) {
-        Fail(where, "\"values\" is an object of tags");
+        json_keys::WrongKind(values, where, "values", "an object of tags");
     }
+    json_keys::CheckKeys(values, Tags(ups_protocol::kDataFields), where + ", values");
     for (const std::string& tag : values.getMemberNames()) {
         const std::size_t index = TagIndex(ups_protocol::kDataFields, tag);
-        if (index == step.values.size()) {
-            Fail(where, "\"" + tag + "\" is no data tag (DVIA ... DVBL)");
-        }
         const Json::Value& value = values[tag];
         const std::string at = where + ", value \"" + tag + "\"";
         if (value.isArray()) {
             if (value.size() != 2) {
-                Fail(at, "a ramp is [from, to]");
+                Fail(value, at, "a ramp is [from, to]");
             }
             step.values[index] = Ramp{Number(value[0], at), Number(value[1], at)};
         } else {
@@ -82,16 +101,14 @@ void ReadValues(const Json::Value& values, ScenarioStep& step, const std::string
 void ReadFaults(const Json::Value& faults, ScenarioStep& step, const std::string& where)
 {
     if (!faults.isObject()) {
-        Fail(where, "\"faults\" is an object of fault names and rates");
+        json_keys::WrongKind(faults, where, "faults", "an object of fault names and rates");
     }
+    json_keys::CheckKeys(faults, FaultNames(), where + ", faults");
     for (const std::string& name : faults.getMemberNames()) {
         const ups_faults::FaultInfo* info = ups_faults::FindFault(name);
-        if (info == nullptr) {
-            Fail(where, "\"" + name + "\" is no fault");
-        }
         const double rate = Number(faults[name], where + ", fault \"" + name + "\"");
         if (rate < 0.0 || rate > 1.0) {
-            Fail(where, "the rate of \"" + name + "\" lies between 0 and 1");
+            Fail(faults[name], where, "the rate of \"" + name + "\" lies between 0 and 1");
         }
         step.faults.emplace_back(info->fault, rate);
     }
@@ -101,24 +118,28 @@ ScenarioStep ReadStep(const Json::Value& entry, std::size_t number)
 {
     const std::string where = "step " + std::to_string(number);
     if (!entry.isObject()) {
-        Fail(where, "a step is an object");
+        Fail(entry, where, "a step is an object, not " + json_keys::KindOf(entry));
+    }
+    json_keys::CheckKeys(entry, kStepKeys, where);
+    if (entry.isMember("name") && !entry["name"].isString()) {
+        json_keys::WrongKind(entry["name"], where, "name", "a text");
     }
     ScenarioStep step;
     step.name = entry.get("name", where).asString();
     if (entry.isMember("polls")) {
         if (!entry["polls"].isUInt() || entry["polls"].asUInt() == 0) {
-            Fail(where, "\"polls\" is a count of 1 or more");
+            Fail(entry["polls"], where, "\"polls\" is a count of 1 or more");
         }
         step.polls = entry["polls"].asUInt();
     }
     if (entry.isMember("seconds")) {
         step.seconds = Number(entry["seconds"], where + ", \"seconds\"");
         if (step.seconds <= 0.0) {
-            Fail(where, "\"seconds\" is more than 0");
+            Fail(entry["seconds"], where, "\"seconds\" is more than 0");
         }
     }
     if (step.polls > 0 && step.seconds > 0.0) {
-        Fail(where, "a step lasts either \"polls\" or \"seconds\"");
+        Fail(entry, where, "a step lasts either \"polls\" or \"seconds\"");
     }
     if (entry.isMember("flags")) {
         ReadFlags(entry["flags"], step, where);
@@ -153,16 +174,19 @@ ups_answers::Reading ReadingAt(const ScenarioStep& step, ups_answers::Reading st
 
 }  // namespace
 
-Scenario ParseScenario(std::istream& text)
+namespace {
+
+Scenario ReadScenario(const Json::Value& root)
 {
-    Json::CharReaderBuilder builder;
-    Json::Value root;
-    std::string errors;
-    if (!Json::parseFromStream(builder, text, &root, &errors)) {
-        Fail("scenario", errors);
-    }
     if (!root.isObject() || !root["steps"].isArray() || root["steps"].empty()) {
-        Fail("scenario", "an object with a list of \"steps\" is expected");
+        Fail(root, "scenario", "an object with a list of \"steps\" is expected");
+    }
+    json_keys::CheckKeys(root, kScenarioKeys, "scenario");
+    if (root.isMember("description") && !root["description"].isString()) {
+        json_keys::WrongKind(root["description"], "scenario", "description", "a text");
+    }
+    if (root.isMember("repeat") && !root["repeat"].isBool()) {
+        json_keys::WrongKind(root["repeat"], "scenario", "repeat", "true or false");
     }
     Scenario scenario;
     scenario.description = root.get("description", "").asString();
@@ -173,17 +197,22 @@ Scenario ParseScenario(std::istream& text)
     return scenario;
 }
 
+}  // namespace
+
+Scenario ParseScenario(std::istream& text)
+{
+    const std::string bytes{std::istreambuf_iterator<char>(text), {}};
+    return json_keys::ParseWith("scenario", bytes, ReadScenario);
+}
+
 Scenario LoadScenario(const std::string& path)
 {
-    std::ifstream file(path);
+    std::ifstream file(path, std::ios::binary);
     if (!file) {
-        throw std::runtime_error("cannot read scenario " + path);
+        throw std::runtime_error("cannot read scenario " + path + ": " + std::strerror(errno));
     }
-    try {
-        return ParseScenario(file);
-    } catch (const std::runtime_error& error) {
-        throw std::runtime_error(path + ": " + error.what());
-    }
+    const std::string bytes{std::istreambuf_iterator<char>(file), {}};
+    return json_keys::ParseWith(path, bytes, ReadScenario);
 }
 
 Scenario SteadyScenario()

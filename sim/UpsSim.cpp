@@ -22,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "tools/common/Escape.h"
 #include "tools/common/SerialPort.h"
 #include "sim/Scenario.h"
 #include "sim/UpsAnswers.h"
@@ -43,7 +44,7 @@ constexpr const char* kUsage =
     "  -f, --fault NAME[=RATE]   put the fault into answers at RATE, 0 to 1 (default 1);\n"
     "                            may be repeated\n"
     "      --seed N              seed of the fault draws (default 1)\n"
-    "  -v, --verbose             show every command and how it was answered\n"
+    "  -v, --verbose             show every command, how it was answered and the bytes sent\n"
     "  -h, --help                this text\n"
     "faults:\n";
 
@@ -275,7 +276,7 @@ private:
             kind = Answer::Data;
         } else {
             if (options_.verbose) {
-                Say("ignored \"" + command + "\"");
+                Say("ignored \"" + EscapeBytes(command) + "\"");
             }
             return;
         }
@@ -321,6 +322,9 @@ private:
         const auto per_byte = std::chrono::duration_cast<Clock::duration>(
             std::chrono::duration<double>(10.0 / options_.baud));
         auto next = Clock::now();
+        if (options_.verbose) {
+            Say("sent " + std::to_string(bytes.size()) + " bytes: \"" + EscapeBytes(bytes) + "\"");
+        }
         const std::size_t step = options_.fast ? bytes.size() : 1;
         for (std::size_t at = 0; at < bytes.size() && !g_stop; at += step) {
             Write(bytes.data() + at, std::min(step, bytes.size() - at));

@@ -1,4 +1,5 @@
 // The bench host's configuration file.
+#include <filesystem>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -6,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <json/reader.h>
 
+#include "tools/common/JsonKeys.h"
 #include "tools/smdhost/BenchConfig.h"
 #include "tests/e2e/ErrorText.h"
 
@@ -62,12 +64,25 @@ TEST(BenchConfig, MistakesAreNamedWithTheirDevice)
     EXPECT_NE(ErrorOf(R"({"devices": []})"), "no error");
 }
 
-TEST(BenchConfig, ShippedExamplesAreValid)
+TEST(BenchConfig, ShippedExamplesAreValidAndFindTheBuiltModuleFromTheirFolder)
 {
+    const std::filesystem::path top(QUILL_SOURCE_DIR);
     for (const char* name : {"demo.json", "usb-ups.json"}) {
-        const std::string path = std::string(QUILL_SOURCE_DIR) + "/tools/smdhost/examples/" + name;
-        EXPECT_NO_THROW(LoadBenchConfig(path)) << name;
+        const std::string path = (top / "tools/smdhost/examples" / name).string();
+        BenchConfig config;
+        ASSERT_NO_THROW(config = LoadBenchConfig(path)) << name;
+        EXPECT_EQ(std::filesystem::weakly_canonical(config.module),
+                  std::filesystem::weakly_canonical(top / "build/dev/quillmarups.so"))
+            << name;
     }
+}
+
+TEST(BenchConfig, TyposAreNamedWithTheNearestKnownKey)
+{
+    EXPECT_EQ(json_keys::Nearest("poll_intervall", {"port", "poll_interval"}), "poll_interval");
+    EXPECT_EQ(json_keys::Nearest("answer_timout", {"answer_timeout", "name"}), "answer_timeout");
+    EXPECT_EQ(json_keys::Nearest("APPSETTINGS", {"appSetting", "thresholdSetting"}), "appSetting");
+    EXPECT_EQ(json_keys::Nearest("colour", {"port", "data_id"}), "");
 }
 
 }  // namespace

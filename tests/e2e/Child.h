@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 #include <thread>
@@ -15,12 +16,14 @@
 
 // A program run as a child process, its standard output read line by line
 // and its standard error sent to a file. A child still running when the
-// object goes is killed.
+// object goes is killed. `in_child` runs in the child just before the program
+// starts: limits, a folder to work in.
 class Child {
 public:
     using Clock = std::chrono::steady_clock;
 
-    Child(const std::vector<std::string>& argv, const std::string& error_file)
+    Child(const std::vector<std::string>& argv, const std::string& error_file,
+          const std::function<void()>& in_child = {})
     {
         int out[2];
         if (pipe2(out, O_CLOEXEC) != 0) {
@@ -31,6 +34,9 @@ public:
             dup2(out[1], STDOUT_FILENO);
             const int error = open(error_file.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
             dup2(error, STDERR_FILENO);
+            if (in_child) {
+                in_child();
+            }
             std::vector<char*> args;
             for (const std::string& arg : argv) {
                 args.push_back(const_cast<char*>(arg.c_str()));
@@ -58,6 +64,7 @@ public:
     }
 
     bool Started() const { return pid_ > 0 && out_ >= 0; }
+    pid_t Pid() const { return pid_; }
 
     // The next line of output, without its newline; nothing when the output
     // has ended or `limit` passed first.

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -22,12 +23,7 @@
 #include <json/writer.h>
 
 #include "sim/UpsFaults.h"
-#include "tests/e2e/Child.h"
-#include "tests/e2e/ReadBack.h"
-
-#if !defined(QUILL_SMDHOST) || !defined(QUILL_UPSSIM) || !defined(QUILL_MODULE)
-#error "QUILL_SMDHOST, QUILL_UPSSIM and QUILL_MODULE name the built programs and module"
-#endif
+#include "tests/e2e/HostFixture.h"
 
 namespace ups_faults {
 
@@ -38,141 +34,7 @@ void PrintTo(const FaultInfo& info, std::ostream* out) { *out << info.name; }
 
 namespace {
 
-using std::chrono::seconds;
-using Events = std::vector<Json::Value>;
-
-constexpr unsigned int kDataId = 42;
-constexpr std::size_t kBlockSize = 76;
-
-Events Of(const Events& events, const std::string& kind)
-{
-    Events found;
-    for (const Json::Value& event : events) {
-        if (event["event"].asString() == kind) {
-            found.push_back(event);
-        }
-    }
-    return found;
-}
-
-std::vector<unsigned int> Cycles(const Events& events)
-{
-    std::vector<unsigned int> cycles;
-    for (const Json::Value& event : events) {
-        cycles.push_back(event["cycle"].asUInt());
-    }
-    return cycles;
-}
-
-// Each event as "kind" or "kind cycle", for checking their order.
-std::vector<std::string> Story(const Events& events)
-{
-    std::vector<std::string> story;
-    for (const Json::Value& event : events) {
-        std::string line = event["event"].asString();
-        if (event.isMember("cycle")) {
-            line += " " + event["cycle"].asString();
-        }
-        story.push_back(line);
-    }
-    return story;
-}
-
-class EndToEnd : public ::testing::Test {
-protected:
-    std::string dir;
-    std::string line;  // where upssim links its pseudo-terminal
-    std::unique_ptr<Child> sim;
-
-    void SetUp() override
-    {
-        char name[] = "/tmp/quill-e2e-XXXXXX";
-        ASSERT_NE(mkdtemp(name), nullptr);
-        dir = name;
-        line = dir + "/ups";
-    }
-
-    void TearDown() override
-    {
-        sim.reset();
-        std::filesystem::remove_all(dir);
-    }
-
-    // Starts upssim, unpaced, with the scenario; waits until it is on the line.
-    void StartSim(const std::string& scenario)
-    {
-        std::ofstream(dir + "/scenario.json") << scenario;
-        sim = std::make_unique<Child>(
-            std::vector<std::string>{QUILL_UPSSIM, "--fast", "--link", line, "--scenario",
-                                     dir + "/scenario.json"},
-            dir + "/upssim.err");
-        ASSERT_TRUE(sim->Started());
-        for (auto said = sim->ReadLine(seconds(10)); said; said = sim->ReadLine(seconds(10))) {
-            if (said->rfind("upssim: UPS on", 0) == 0) {
-                return;
-            }
-        }
-        FAIL() << "upssim did not come up: " << ReadFile(dir + "/upssim.err");
-    }
-
-    // A configuration of devices on the simulated line, polled quickly.
-    std::string WriteConfig(double answer_timeout, Json::Value devices = Json::Value())
-    {
-        if (devices.isNull()) {
-            devices[0]["data_id"] = kDataId;
-        }
-        for (Json::Value& device : devices) {
-            device["port"] = line;
-            device["poll_interval"] = 0.02;
-            device["answer_timeout"] = answer_timeout;
-        }
-        Json::Value config;
-        config["module"] = QUILL_MODULE;
-        config["state_dir"] = dir + "/state";
-        config["devices"] = devices;
-        const std::string path = dir + "/smdhost.json";
-        std::ofstream(path) << Json::writeString(Json::StreamWriterBuilder(), config);
-        return path;
-    }
-
-    std::unique_ptr<Child> StartHost(const std::string& config, const std::string& cycles)
-    {
-        std::vector<std::string> argv{QUILL_SMDHOST, "--json", "--config", config};
-        if (!cycles.empty()) {
-            argv.insert(argv.end(), {"--cycles", cycles});
-        }
-        return std::make_unique<Child>(argv, dir + "/smdhost.err");
-    }
-
-    // Runs smdhost to its end; answers its exit status and fills its events.
-    int RunHost(const std::string& config, unsigned int cycles, Events& events)
-    {
-        auto host = StartHost(config, std::to_string(cycles));
-        const int status = host->Wait(seconds(40));
-        for (auto said = host->ReadLine(seconds(1)); said; said = host->ReadLine(seconds(1))) {
-            events.push_back(ParseJson(*said));
-        }
-        return status;
-    }
-
-    // Reads the events of a running smdhost until one of `kind` (and, if
-    // given, `reason`) comes.
-    static bool ReadUntil(Child& host, Events& events, const std::string& kind,
-                          const std::string& reason = "")
-    {
-        for (auto said = host.ReadLine(seconds(20)); said; said = host.ReadLine(seconds(20))) {
-            events.push_back(ParseJson(*said));
-            const Json::Value& event = events.back();
-            if (event["event"].asString() == kind &&
-                (reason.empty() || event["reason"].asString() == reason)) {
-                return true;
-            }
-        }
-        return false;
-    }
-
-    std::string History() const { return ReadFile(dir + "/state/42.history"); }
-};
+using namespace e2e;
 
 // ---- Scenarios reach the host's alarms ---------------------------------------------
 
@@ -218,6 +80,20 @@ TEST_F(EndToEnd, ScenarioAlarmsAreRaisedAndClearedInOrder)
 class InjectedFault : public EndToEnd,
                       public ::testing::WithParamInterface<ups_faults::FaultInfo> {};
 
+// What the host's own check of the bytes says about each fault that fails.
+std::string Explanation(const std::string& fault)
+{
+    static const std::map<std::string, std::string> kSaid = {
+        {"missing-tag", "(the first tag missing)"},
+        {"garbled", "is no number"},
+        {"extra-line", "lines where"},
+        {"noise", "receive buffer holds"},
+        {"silence", "(0 bytes received)"},
+        {"bad-digit", "not 0 or 1"},
+    };
+    return kSaid.at(fault);
+}
+
 TEST_P(InjectedFault, EndsItsCycleAsTheFaultTableSaysAndTheNextCycleCompletes)
 {
     const ups_faults::FaultInfo& fault = GetParam();
@@ -238,6 +114,8 @@ TEST_P(InjectedFault, EndsItsCycleAsTheFaultTableSaysAndTheNextCycleCompletes)
     EXPECT_EQ(failed[0]["cycle"].asUInt(), 3u);
     EXPECT_EQ(failed[0]["reason"].asString(),
               fault.outcome == ups_faults::Outcome::Refused ? "refused" : "timeout");
+    EXPECT_NE(failed[0]["detail"].asString().find(Explanation(fault.name)), std::string::npos)
+        << failed[0]["detail"].asString();
     EXPECT_EQ(Cycles(Of(events, "block")), (std::vector<unsigned int>{1, 2, 4}));
     ASSERT_EQ(Of(events, "summary").size(), 1u);
     EXPECT_EQ(Of(events, "summary")[0]["failed"].asUInt(), 1u);
@@ -255,7 +133,7 @@ std::string FaultName(const ::testing::TestParamInfo<ups_faults::FaultInfo>& inf
 INSTANTIATE_TEST_SUITE_P(EveryFault, InjectedFault, ::testing::ValuesIn(ups_faults::kFaults),
                          FaultName);
 
-TEST_F(EndToEnd, StaleIsReportedOnceAndReestablishedOnce)
+TEST_F(EndToEnd, EveryFailureIsAnEventAndStaleAndReestablishedComeOnce)
 {
     StartSim(R"({"steps": [{"polls": 1}, {"polls": 5, "faults": {"silence": 1}},
                            {"name": "back"}]})");
@@ -271,8 +149,8 @@ TEST_F(EndToEnd, StaleIsReportedOnceAndReestablishedOnce)
     }
     EXPECT_EQ(Story(told),
               (std::vector<std::string>{"block 1", "cycle_failed 2", "cycle_failed 3",
-                                        "cycle_failed 4", "stale", "reestablished", "block 7",
-                                        "block 8"}));
+                                        "cycle_failed 4", "stale", "cycle_failed 5",
+                                        "cycle_failed 6", "reestablished", "block 7", "block 8"}));
     EXPECT_EQ(Of(events, "reestablished")[0]["failed_cycles"].asUInt(), 5u);
     EXPECT_EQ(Of(events, "summary")[0]["failed"].asUInt(), 5u);
     EXPECT_FALSE(Of(events, "summary")[0]["stale"].asBool());
@@ -305,7 +183,7 @@ TEST_F(EndToEnd, HistoryHoldsOneBlockPerCompletedCycleAndNothingForFailedOnes)
     EXPECT_EQ(ReadFile(dir + "/state/42.cache"), history.substr(2 * kBlockSize));
 }
 
-TEST_F(EndToEnd, CachedBlockIsRepublishedAtStartWithoutGrowingTheHistory)
+TEST_F(EndToEnd, CachedBlockIsRepublishedAtStartSayingSoWithoutGrowingTheHistory)
 {
     StartSim(R"({"steps": [
         {"polls": 1, "flags": {"SUF": 1, "SBM": 1}, "values": {"DVBT": 47.5}},
@@ -328,7 +206,10 @@ TEST_F(EndToEnd, CachedBlockIsRepublishedAtStartWithoutGrowingTheHistory)
     EXPECT_EQ(cached["flags"]["SUF"].asInt(), 1);
     EXPECT_EQ(cached["flags"]["SBM"].asInt(), 1);
     EXPECT_EQ(cached["values"]["DVBT"].asDouble(), 47.5);
+    EXPECT_EQ(events[1]["stored_at"], Of(first, "block")[0]["block"]["time_stamp"]);
     EXPECT_EQ(events[2]["key"].asString(), "suf");
+    EXPECT_EQ(events[2]["source"].asString(), "cache");
+    EXPECT_EQ(events[3]["source"].asString(), "cache");
     EXPECT_EQ(History().size(), kBlockSize);
 }
 
@@ -361,7 +242,7 @@ TEST_F(EndToEnd, LineThatDisappearsIsReopenedAndSigtermStopsTheHost)
 
 // ---- Errors are reported, not crashed on -------------------------------------------
 
-TEST_F(EndToEnd, SettingsTheModuleThrowsOnAreReportedWithTheDeviceIdentifier)
+TEST_F(EndToEnd, SettingsTheModuleThrowsOnAreReportedWithTheDeviceAndTheKey)
 {
     StartSim(R"({"steps": [{"name": "on line"}]})");
     Json::Value devices;
@@ -376,6 +257,9 @@ TEST_F(EndToEnd, SettingsTheModuleThrowsOnAreReportedWithTheDeviceIdentifier)
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_EQ(errors[0]["data_id"].asUInt(), 7u);
     EXPECT_NE(errors[0]["detail"].asString().find("refused the settings"), std::string::npos);
+    EXPECT_NE(errors[0]["detail"].asString().find("settings.thresholdSetting is a list"),
+              std::string::npos)
+        << errors[0]["detail"].asString();
     const Events blocks = Of(events, "block");
     ASSERT_EQ(blocks.size(), 2u);
     EXPECT_EQ(blocks[0]["data_id"].asUInt(), 8u);

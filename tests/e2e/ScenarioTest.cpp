@@ -115,6 +115,21 @@ TEST(Scenario, MistakesAreNamedWithTheirStep)
     EXPECT_NE(ErrorOf("{"), "no error");
 }
 
+TEST(Scenario, TyposAreNamedWithTheirLineAndTheNearestKnownName)
+{
+    const std::string start = "{\"steps\": [{\"polls\": 1},\n";
+    EXPECT_EQ(ErrorOf(start + R"({"pols": 2}]})"),
+              "scenario:2: step 2: unknown key \"pols\"; did you mean \"polls\"?");
+    EXPECT_EQ(ErrorOf(start + R"({"flags": {"SUFF": 1}}]})"),
+              "scenario:2: step 2, flags: unknown key \"SUFF\"; did you mean \"SUF\"?");
+    EXPECT_EQ(ErrorOf(start + R"({"faults": {"silent": 1}}]})"),
+              "scenario:2: step 2, faults: unknown key \"silent\"; did you mean \"silence\"?");
+    EXPECT_EQ(ErrorOf(R"({"steps": [{}], "repeats": true})"),
+              "scenario:1: scenario: unknown key \"repeats\"; did you mean \"repeat\"?");
+    EXPECT_EQ(ErrorOf(R"({"steps": [{}], "repeat": "yes"})"),
+              "scenario:1: scenario: \"repeat\" is true or false, not a text");
+}
+
 TEST(Scenario, ShippedScenariosAreValid)
 {
     for (const char* name : {"demo.json", "mains-failure.json"}) {

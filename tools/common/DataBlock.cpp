@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <mutex>
 
 namespace data_block {
 
@@ -42,6 +43,20 @@ bool Decode(const unsigned char* data, std::size_t len, Decoded& block)
     return true;
 }
 
+namespace {
+
+// mktime reads the zone again on every call, freeing and copying its name;
+// glibc serialises that with a lock of its own, which ThreadSanitizer cannot
+// see, so threads that show times take this one as well.
+std::time_t LockedMktime(std::tm& local)
+{
+    static std::mutex zone;
+    const std::lock_guard<std::mutex> lock(zone);
+    return std::mktime(&local);
+}
+
+}  // namespace
+
 bool IsPossible(const ttime& stamp)
 {
     static constexpr int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -77,7 +92,7 @@ std::optional<long> UtcOffset(const ttime& stamp)
     local.tm_sec = stamp.second;
     local.tm_isdst = -1;
     cached_hour = hour;
-    cached_offset = std::mktime(&local) == static_cast<std::time_t>(-1)
+    cached_offset = LockedMktime(local) == static_cast<std::time_t>(-1)
                         ? std::nullopt
                         : std::optional<long>(local.tm_gmtoff);
     return cached_offset;

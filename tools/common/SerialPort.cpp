@@ -72,17 +72,20 @@ bool SerialPort::Open(const std::string& path, int baud)
     path_ = path;
     fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd_ < 0) {
+        code_ = errno;
         error_ = "cannot open " + path + ": " + std::strerror(errno);
         return false;
     }
     std::string why;
     if (!MakeRaw(fd_, baud, why)) {
+        code_ = isatty(fd_) ? EINVAL : ENOTTY;
         Close();
         error_ = path + ": " + why;
         return false;
     }
     tcflush(fd_, TCIOFLUSH);
     error_.clear();
+    code_ = 0;
     return true;
 }
 
@@ -96,6 +99,7 @@ void SerialPort::Close()
 
 bool SerialPort::Failed(const std::string& what)
 {
+    code_ = errno;
     error_ = what + " " + path_ + ": " + std::strerror(errno);
     return false;
 }
@@ -119,12 +123,14 @@ bool SerialPort::Write(const void* data, std::size_t len)
     return true;
 }
 
-ssize_t SerialPort::Read(void* buffer, std::size_t size, std::chrono::milliseconds timeout)
+ssize_t SerialPort::Read(void* buffer, std::size_t size, std::chrono::milliseconds timeout,
+                         int wake)
 {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     for (;;) {
-        pollfd in{fd_, POLLIN, 0};
-        const int ready = ::poll(&in, 1, RemainingMs(deadline));
+        pollfd fds[2] = {{fd_, POLLIN, 0}, {wake, POLLIN, 0}};
+        pollfd& in = fds[0];
+        const int ready = ::poll(fds, wake >= 0 ? 2 : 1, RemainingMs(deadline));
         if (ready < 0 && errno == EINTR) {
             continue;
         }
@@ -132,7 +138,7 @@ ssize_t SerialPort::Read(void* buffer, std::size_t size, std::chrono::millisecon
             Failed("cannot wait on");
             return -1;
         }
-        if (ready == 0) {
+        if (ready == 0 || (in.revents == 0 && fds[1].revents != 0)) {
             return 0;
         }
         const ssize_t got = ::read(fd_, buffer, size);

@@ -25,15 +25,19 @@ public:
     bool Write(const void* data, std::size_t len);
 
     // Waits up to `timeout` for bytes and reads what has come, at most `size`.
-    // Answers the count read, 0 when the time passed with nothing, or -1 when
-    // the line is gone (an I/O error, a hang-up, or the end of the file).
-    ssize_t Read(void* buffer, std::size_t size, std::chrono::milliseconds timeout);
+    // Answers the count read, 0 when the time passed with nothing (or `wake`,
+    // when given, became readable), or -1 when the line is gone (an I/O
+    // error, a hang-up, or the end of the file).
+    ssize_t Read(void* buffer, std::size_t size, std::chrono::milliseconds timeout,
+                 int wake = -1);
 
     // Drops bytes received but not yet read.
     void DiscardInput();
 
     const std::string& Path() const { return path_; }
     const std::string& Error() const { return error_; }
+    // The errno of the last failure: ENOTTY for a path that is no terminal.
+    int ErrorCode() const { return code_; }
     int Fd() const { return fd_; }
 
     // Puts any terminal into raw 8N1 at `baud`; false with `error` set when the
@@ -46,4 +50,5 @@ private:
     int fd_ = -1;
     std::string path_;
     std::string error_;
+    int code_ = 0;
 };

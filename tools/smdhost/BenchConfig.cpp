@@ -1,53 +1,150 @@
 #include "tools/smdhost/BenchConfig.h"
 
+#include <cerrno>
+#include <cstring>
 #include <fstream>
+#include <iterator>
 #include <set>
 #include <stdexcept>
 
-#include <json/reader.h>
+#include "tools/common/JsonKeys.h"
+#include "ups/UpsProtocol.h"
 
 namespace {
 
-[[noreturn]] void Fail(const std::string& where, const std::string& what)
+using json_keys::Fail;
+using json_keys::WrongKind;
+
+const std::vector<std::string> kTopKeys = {"module", "state_dir", "devices"};
+const std::vector<std::string> kDeviceKeys = {"name",          "data_id",        "port",
+                                              "poll_interval", "answer_timeout", "settings"};
+// The settings as the module and the host read them.
+const std::vector<std::string> kSettingsKeys = {"appSetting", "thresholdSetting"};
+const std::vector<std::string> kAppKeys = {"b_mode"};
+const std::vector<std::string> kSignalKeys = {"SignalName",   "NMAlarmID", "ID",
+                                              "SignalNumber", "Level",     "Value"};
+// What the module reads as text: an object or a list there makes jsoncpp throw.
+const char* const kTextKeys[] = {"SignalName", "NMAlarmID", "ID", "SignalNumber"};
+
+std::vector<std::string> SignalNames()
 {
-    throw std::runtime_error(where + ": " + what);
+    std::vector<std::string> names;
+    for (const auto& alarm : ups_protocol::kAlarms) {
+        names.emplace_back(alarm.signal_key);
+    }
+    return names;
+}
+
+const Json::Value* Member(const Json::Value& object, const char* key)
+{
+    return object.isObject() ? object.find(key, key + std::strlen(key)) : nullptr;
+}
+
+std::string Text(const Json::Value& entry, const char* key, const std::string& where)
+{
+    const Json::Value* value = Member(entry, key);
+    if (value == nullptr) {
+        return "";
+    }
+    if (!value->isString()) {
+        WrongKind(*value, where, key, "a text");
+    }
+    return value->asString();
 }
 
 std::chrono::milliseconds Seconds(const Json::Value& entry, const char* key,
-                                   std::chrono::milliseconds fallback, const std::string& where)
+                                  std::chrono::milliseconds fallback, double least,
+                                  const std::string& where)
 {
-    if (!entry.isMember(key)) {
+    const Json::Value* value = Member(entry, key);
+    if (value == nullptr) {
         return fallback;
     }
-    const Json::Value& value = entry[key];
-    if (!value.isNumeric() || value.asDouble() <= 0.0 || value.asDouble() > 86400.0) {
-        Fail(where, std::string("\"") + key + "\" is a number of seconds above 0");
+    const std::string expected =
+        std::string("a number of seconds ") + (least == 0.0 ? "from 0" : "above 0") + " to 86400";
+    if (!value->isNumeric() || value->isBool()) {
+        WrongKind(*value, where, key, expected);
     }
-    return std::chrono::milliseconds(static_cast<long long>(value.asDouble() * 1000.0 + 0.5));
+    const double seconds = value->asDouble();
+    if (seconds < least || (least > 0.0 && seconds <= 0.0) || seconds > 86400.0) {
+        Fail(*value, where, "\"" + std::string(key) + "\" is " + expected + ", not " +
+                                value->asString());
+    }
+    return std::chrono::milliseconds(static_cast<long long>(seconds * 1000.0 + 0.5));
+}
+
+// The keys of a device's settings, and the kinds the host reads quietly.
+void CheckSettings(const Json::Value& settings, const std::string& where)
+{
+    json_keys::CheckKeys(settings, kSettingsKeys, where + ", settings");
+    if (const Json::Value* app = Member(settings, "appSetting")) {
+        if (!app->isObject()) {
+            WrongKind(*app, where + ", settings", "appSetting", "an object such as {\"b_mode\": 3}");
+        }
+        json_keys::CheckKeys(*app, kAppKeys, where + ", settings.appSetting");
+    }
+    const Json::Value* signals = Member(settings, "thresholdSetting");
+    if (signals == nullptr || !signals->isObject()) {
+        return;  // the module's to refuse
+    }
+    json_keys::CheckKeys(*signals, SignalNames(), where + ", settings.thresholdSetting");
+    for (auto signal = signals->begin(); signal != signals->end(); ++signal) {
+        const std::string at = where + ", settings.thresholdSetting." + signal.name();
+        json_keys::CheckKeys(*signal, kSignalKeys, at);
+        const Json::Value* level = Member(*signal, "Level");
+        if (level != nullptr && !level->isInt()) {
+            WrongKind(*level, at, "Level", "a whole number");
+        }
+        const Json::Value* value = Member(*signal, "Value");
+        if (value != nullptr && (!value->isNumeric() || value->isBool())) {
+            WrongKind(*value, at, "Value", "a number");
+        }
+    }
 }
 
 DeviceConfig ReadDevice(const Json::Value& entry, Json::ArrayIndex number)
 {
     const std::string where = "device " + std::to_string(number + 1);
     if (!entry.isObject()) {
-        Fail(where, "a device is an object");
+        Fail(entry, where, "a device is an object, not " + json_keys::KindOf(entry));
     }
+    json_keys::CheckKeys(entry, kDeviceKeys, where);
     DeviceConfig device;
-    if (!entry["data_id"].isUInt()) {
-        Fail(where, "\"data_id\" is an unsigned integer");
+    const Json::Value* data_id = Member(entry, "data_id");
+    if (data_id == nullptr || !data_id->isUInt() || data_id->isBool()) {
+        Fail(data_id ? *data_id : entry, where,
+             "\"data_id\" is an unsigned whole number" +
+                 (data_id ? ", not " + json_keys::KindOf(*data_id) : std::string(" (required)")));
     }
-    device.data_id = entry["data_id"].asUInt();
-    if (!entry["port"].isString() || entry["port"].asString().empty()) {
-        Fail(where, "\"port\" names the serial device");
+    device.data_id = data_id->asUInt();
+    device.port = Text(entry, "port", where);
+    if (device.port.empty()) {
+        Fail(entry, where, "\"port\" names the serial device (required)");
     }
-    device.port = entry["port"].asString();
-    device.name = entry.get("name", "ups-" + std::to_string(device.data_id)).asString();
-    if (entry.isMember("settings")) {
-        device.settings = entry["settings"];
+    device.name = Text(entry, "name", where);
+    if (device.name.empty()) {
+        device.name = "ups-" + std::to_string(device.data_id);
     }
-    device.poll_interval = Seconds(entry, "poll_interval", device.poll_interval, where);
-    device.answer_timeout = Seconds(entry, "answer_timeout", device.answer_timeout, where);
+    if (const Json::Value* settings = Member(entry, "settings")) {
+        if (!settings->isObject()) {
+            WrongKind(*settings, where, "settings", "an object");
+        }
+        CheckSettings(*settings, where);
+        device.settings = *settings;
+    }
+    device.poll_interval = Seconds(entry, "poll_interval", device.poll_interval, 0.0, where);
+    device.answer_timeout = Seconds(entry, "answer_timeout", device.answer_timeout, 1e-3, where);
     return device;
+}
+
+// A relative path in the file at `config` is taken from the file's folder.
+std::string FromFolderOf(const std::string& config, const std::string& path)
+{
+    const std::size_t slash = config.rfind('/');
+    if (path.empty() || path.front() == '/' || slash == std::string::npos) {
+        return path;
+    }
+    return config.substr(0, slash + 1) + path;
 }
 
 }  // namespace
@@ -55,22 +152,25 @@ DeviceConfig ReadDevice(const Json::Value& entry, Json::ArrayIndex number)
 BenchConfig ParseBenchConfig(const Json::Value& root)
 {
     if (!root.isObject()) {
-        Fail("configuration", "an object is expected");
+        Fail(root, "configuration", "an object is expected, not " + json_keys::KindOf(root));
     }
+    json_keys::CheckKeys(root, kTopKeys, "configuration");
     BenchConfig config;
-    config.module = root.get("module", "").asString();
-    config.state_dir = root.get("state_dir", config.state_dir).asString();
-    const Json::Value& devices = root["devices"];
-    if (!devices.isArray() || devices.empty()) {
-        Fail("configuration", "\"devices\" is a list of one device or more");
+    config.module = Text(root, "module", "configuration");
+    if (Member(root, "state_dir") != nullptr) {
+        config.state_dir = Text(root, "state_dir", "configuration");
+    }
+    const Json::Value* devices = Member(root, "devices");
+    if (devices == nullptr || !devices->isArray() || devices->empty()) {
+        Fail(devices ? *devices : root, "configuration",
+             "\"devices\" is a list of one device or more");
     }
     std::set<unsigned int> ids;
-    for (Json::ArrayIndex i = 0; i < devices.size(); ++i) {
-        config.devices.push_back(ReadDevice(devices[i], i));
+    for (Json::ArrayIndex i = 0; i < devices->size(); ++i) {
+        config.devices.push_back(ReadDevice((*devices)[i], i));
         if (!ids.insert(config.devices.back().data_id).second) {
-            Fail("device " + std::to_string(i + 1), "data_id " +
-                                                        std::to_string(config.devices.back().data_id) +
-                                                        " is used twice");
+            Fail((*devices)[i], "device " + std::to_string(i + 1),
+                 "data_id " + std::to_string(config.devices.back().data_id) + " is used twice");
         }
     }
     return config;
@@ -78,21 +178,18 @@ BenchConfig ParseBenchConfig(const Json::Value& root)
 
 BenchConfig LoadBenchConfig(const std::string& path)
 {
-    std::ifstream file(path);
+    std::ifstream file(path, std::ios::binary);
     if (!file) {
-        throw std::runtime_error("cannot read " + path);
+        throw std::runtime_error("cannot read " + path + ": " + std::strerror(errno));
     }
-    Json::CharReaderBuilder builder;
-    Json::Value root;
-    std::string errors;
-    if (!Json::parseFromStream(builder, file, &root, &errors)) {
-        throw std::runtime_error(path + ": " + errors);
+    const std::string text{std::istreambuf_iterator<char>(file), {}};
+    BenchConfig config = json_keys::ParseWith(path, text, ParseBenchConfig);
+    config.module = FromFolderOf(path, config.module);
+    config.state_dir = FromFolderOf(path, config.state_dir);
+    for (DeviceConfig& device : config.devices) {
+        device.port = FromFolderOf(path, device.port);
     }
-    try {
-        return ParseBenchConfig(root);
-    } catch (const std::runtime_error& error) {
-        throw std::runtime_error(path + ": " + error.what());
-    }
+    return config;
 }
 
 DeviceConfig DefaultDevice(const std::string& port)
@@ -102,4 +199,31 @@ DeviceConfig DefaultDevice(const std::string& port)
     device.name = "ups-1";
     device.port = port;
     return device;
+}
+
+std::string SettingAtFault(const Json::Value& settings)
+{
+    const auto shape = [](const Json::Value& value) { return value.isArray() || value.isObject(); };
+    const Json::Value* app = Member(settings, "appSetting");
+    if (app != nullptr && Member(*app, "b_mode") != nullptr && shape(*Member(*app, "b_mode"))) {
+        return "settings.appSetting.b_mode is " + json_keys::KindOf(*Member(*app, "b_mode")) +
+               ", where a text or number is read";
+    }
+    const Json::Value* signals = Member(settings, "thresholdSetting");
+    if (signals != nullptr && signals->isArray()) {
+        return "settings.thresholdSetting is a list, where an object of signals is read";
+    }
+    if (signals == nullptr || !signals->isObject()) {
+        return "";
+    }
+    for (auto signal = signals->begin(); signal != signals->end(); ++signal) {
+        for (const char* key : kTextKeys) {
+            const Json::Value* value = Member(*signal, key);
+            if (value != nullptr && shape(*value)) {
+                return "settings.thresholdSetting." + signal.name() + "." + key + " is " +
+                       json_keys::KindOf(*value) + ", where a text or number is read";
+            }
+        }
+    }
+    return "";
 }

@@ -17,12 +17,14 @@
 //                    "thresholdSetting": {"sbm": {"Level": 2, "Value": 1}}}}]}
 //
 // Times are in seconds. Only "data_id" and "port" are required of a device.
+// Relative paths (module, state_dir, port) are taken from the file's folder.
+// A key nobody reads is refused as the typo it is, with the nearest known key.
 struct DeviceConfig {
     std::string name;  // for the output; "ups-" and the data identifier if not given
     unsigned int data_id = 0;
     std::string port;
     Json::Value settings{Json::objectValue};  // handed to Init and InitSetting
-    std::chrono::milliseconds poll_interval{2000};
+    std::chrono::milliseconds poll_interval{2000};  // 0: the next cycle at once
     std::chrono::milliseconds answer_timeout{3000};
 };
 
@@ -32,11 +34,17 @@ struct BenchConfig {
     std::vector<DeviceConfig> devices;
 };
 
-// Reads the configuration; throws std::runtime_error naming the file and the
-// key at fault.
+// Reads the configuration; throws std::runtime_error naming the file, the
+// line and the key at fault.
 BenchConfig LoadBenchConfig(const std::string& path);
+// Throws json_keys::Mistake (a std::runtime_error) naming the key at fault.
 BenchConfig ParseBenchConfig(const Json::Value& root);
 
 // One device with default settings on `port`: what the host runs when it is
 // given a port and no configuration file.
 DeviceConfig DefaultDevice(const std::string& port);
+
+// Where in settings the module could not read them (an object or a list where
+// it reads a text), found by the host's own look at them: "" when it cannot
+// tell.
+std::string SettingAtFault(const Json::Value& settings);

@@ -1,22 +1,25 @@
 #include "tools/smdhost/BenchDevice.h"
 
-#include <fcntl.h>
-#include <unistd.h>
+#include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <exception>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 
-#include "tools/smdhost/StopSignal.h"
 #include "plugin/Provider.h"
+#include "tools/common/DataBlock.h"
+#include "tools/common/Escape.h"
+#include "tools/smdhost/AnswerCheck.h"
+#include "tools/smdhost/PortOwner.h"
+#include "tools/smdhost/StopSignal.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// Enough of an answer to explain it: both answers and a line of noise.
+constexpr std::size_t kFedKept = 8192;
 
 double InSeconds(std::chrono::milliseconds time) { return time.count() / 1000.0; }
 
@@ -27,42 +30,41 @@ std::string SecondsText(std::chrono::milliseconds time)
     return text;
 }
 
-// A command as text that shows its control bytes: "RS\r".
-std::string Printable(const std::string& bytes)
+// What a path that is no terminal is, for the refusal.
+std::string KindOfPath(const std::string& path)
 {
-    std::string text;
-    for (const unsigned char byte : bytes) {
-        if (byte == '\r') {
-            text += "\\r";
-        } else if (byte == '\n') {
-            text += "\\n";
-        } else if (byte < 0x20 || byte >= 0x7f) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof(escaped), "\\x%02x", byte);
-            text += escaped;
-        } else {
-            text += static_cast<char>(byte);
-        }
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        return "no terminal";
     }
-    return text;
+    if (S_ISREG(st.st_mode)) {
+        return "a regular file, not a terminal";
+    }
+    if (S_ISDIR(st.st_mode)) {
+        return "a folder, not a terminal";
+    }
+    return S_ISCHR(st.st_mode) ? "a character device that is no terminal" : "no terminal";
 }
 
 }  // namespace
 
-BenchDevice::BenchDevice(DeviceConfig config, const std::string& state_dir, EventLog& log)
-    : config_(std::move(config)), log_(log), identity_{config_.name, config_.data_id}
+BenchDevice::BenchDevice(DeviceConfig config, const safe_file::Folder& state, EventLog& log,
+                         Trace trace)
+    : config_(std::move(config)),
+      log_(log),
+      identity_{config_.name, config_.data_id},
+      trace_(trace),
+      files_(state, config_.data_id, data_block::kSize),
+      failures_(log_, identity_),
+      history_report_(log_, identity_, files_.HistoryPath()),
+      cache_report_(log_, identity_, files_.CachePath())
 {
-    const std::string stem = state_dir + "/" + std::to_string(config_.data_id);
-    history_path_ = stem + ".history";
-    cache_path_ = stem + ".cache";
 }
 
 BenchDevice::~BenchDevice()
 {
     driver_.reset();
-    if (history_fd_ >= 0) {
-        ::close(history_fd_);
-    }
+    ClosePort();
 }
 
 bool BenchDevice::Start(const SMDSPDeviceProvider& provider)
@@ -74,31 +76,75 @@ bool BenchDevice::Start(const SMDSPDeviceProvider& provider)
                      InSeconds(config_.poll_interval), InSeconds(config_.answer_timeout));
         driver_->InitSetting(config_.settings);
     } catch (const std::exception& error) {
-        log_.Error(identity_, std::string("the module refused the settings: ") + error.what());
+        const std::string at = SettingAtFault(config_.settings);
+        log_.Error(identity_, std::string("the module refused the settings: ") + error.what() +
+                                  (at.empty() ? "" : " (" + at + ")"));
         driver_.reset();
         return false;
     }
     return true;
 }
 
+bool BenchDevice::OpenFiles()
+{
+    std::vector<std::string> warnings;
+    safe_file::Error error;
+    switch (files_.Open(warnings, error)) {
+    case StateFiles::Opened::Refused:
+        log_.Error(identity_, error.text);
+        return false;
+    case StateFiles::Opened::Failed:  // shown with the first block that cannot be stored
+    case StateFiles::Opened::Ready:
+        break;
+    }
+    for (const std::string& warning : warnings) {
+        log_.Warning(identity_, warning);
+    }
+    return true;
+}
+
 void BenchDevice::ReloadCache()
 {
-    std::ifstream file(cache_path_, std::ios::binary);
-    if (!file) {
+    if (!files_.HasCache()) {
         return;
     }
-    const std::string block{std::istreambuf_iterator<char>(file), {}};
+    const std::string& block = files_.CachedBlock();
+    data_block::Decoded stored;
+    if (!data_block::Decode(reinterpret_cast<const unsigned char*>(block.data()), block.size(),
+                            stored)) {
+        log_.Warning(identity_, files_.CachePath() + " holds " + std::to_string(block.size()) +
+                                    " bytes, not one " + std::to_string(data_block::kSize) +
+                                    "-byte block; it is not handed to the module");
+        return;
+    }
     reloading_ = true;
+    stored_at_ = data_block::IsoTime(stored.time_stamp);
     try {
         if (driver_->LoadFromCache(block) == 0) {
-            log_.Error(identity_, "the module refused the cached block of " +
-                                      std::to_string(block.size()) + " bytes in " + cache_path_);
+            log_.Error(identity_, "the module refused the cached block in " + files_.CachePath());
         }
     } catch (const std::exception& error) {
         log_.Error(identity_, std::string("the module threw on the cached block: ") +
                                   error.what());
     }
     reloading_ = false;
+}
+
+bool BenchDevice::TakePort()
+{
+    if (OpenPort()) {
+        return true;
+    }
+    if (port_code_ == ENOTTY || port_code_ == EISDIR) {
+        log_.Error(identity_, "port " + config_.port + " is " + KindOfPath(config_.port) +
+                                  ": give the serial device of the UPS, such as /dev/ttyUSB0");
+        return false;
+    }
+    if (port_code_ == EBUSY) {
+        log_.Error(identity_, port_error_);
+        return false;
+    }
+    return true;  // not there yet: each cycle looks for it again
 }
 
 void BenchDevice::Run(unsigned int cycles)
@@ -109,17 +155,20 @@ void BenchDevice::Run(unsigned int cycles)
             return;
         }
         next = Clock::now() + config_.poll_interval;
-        RunCycle();
+        if (RunCycle() == Outcome::Interrupted) {
+            interrupted_ = true;
+            return;
+        }
     }
 }
 
-bool BenchDevice::RunCycle()
+BenchDevice::Outcome BenchDevice::RunCycle()
 {
     ++cycle_;
     published_ = false;
     write_failed_ = false;
     if (!port_.IsOpen() && !OpenPort()) {
-        return CycleFailed("port", port_.Error());
+        return CycleFailed("port", port_error_);
     }
     try {
         driver_->RefreshStatus();
@@ -133,84 +182,129 @@ bool BenchDevice::RunCycle()
 bool BenchDevice::OpenPort()
 {
     if (!port_.Open(config_.port, driver_->BaudRate())) {
+        port_code_ = port_.ErrorCode();
+        port_error_ = port_code_ == EBUSY ? port_owner::HeldMessage(config_.port) : port_.Error();
+        return false;
+    }
+    if (!port_owner::Take(port_.Fd(), config_.port, port_error_)) {
+        port_code_ = EBUSY;
+        port_.Close();
         return false;
     }
     log_.PortOpened(identity_, config_.port, driver_->BaudRate());
     return true;
 }
 
-// Reads the line and feeds the driver until it ends the exchange or the
-// answer to the last command is overdue.
-bool BenchDevice::Exchange()
+void BenchDevice::ClosePort()
+{
+    if (port_.IsOpen()) {
+        port_owner::Release(port_.Fd());
+        port_.Close();
+    }
+}
+
+// Reads the line and feeds the driver until it ends the exchange, the answer
+// to the last command is overdue, or the host is asked to stop.
+BenchDevice::Outcome BenchDevice::Exchange()
 {
     unsigned char chunk[512];
     for (;;) {
         if (write_failed_) {
             driver_->Reset();
-            port_.Close();
+            ClosePort();
             return CycleFailed("port", port_.Error());
         }
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(answer_deadline_ - Clock::now());
         if (left.count() <= 0) {
             driver_->Reset();
-            return CycleFailed("timeout", "no complete answer to \"" + Printable(last_command_) +
-                                              "\" within " + SecondsText(config_.answer_timeout) +
-                                              " (" + std::to_string(answer_bytes_) +
-                                              " bytes received)");
+            return CycleFailed("timeout", TimeoutDetail());
         }
-        const ssize_t got = port_.Read(chunk, sizeof(chunk), left);
-        if (got < 0) {
+        const ssize_t got = port_.Read(chunk, sizeof(chunk), left, StopSignal::WakeFd());
+        if (StopSignal::Requested()) {
             driver_->Reset();
-            port_.Close();
-            return CycleFailed("port", port_.Error());
+            return Outcome::Interrupted;
+        }
+        if (got < 0) {
+            const std::string lost = port_.Error();
+            driver_->Reset();
+            ClosePort();
+            return CycleFailed("port", lost);
         }
         if (got == 0) {
             continue;
         }
-        answer_bytes_ += static_cast<std::size_t>(got);
+        TraceBytes(false, chunk, static_cast<std::size_t>(got));
+        fed_total_ += static_cast<std::size_t>(got);
+        fed_.append(reinterpret_cast<const char*>(chunk),
+                    std::min(static_cast<std::size_t>(got), kFedKept - std::min(kFedKept, fed_.size())));
         if (driver_->process(chunk, static_cast<unsigned int>(got)) == 0) {
             break;
         }
     }
     if (published_) {
-        return CycleDone();
+        ++completed_;
+        return Outcome::Completed;
     }
     if (driver_->IsProcessing()) {
         driver_->Reset();
     }
-    return CycleFailed("refused", "the module ended the exchange without a block after \"" +
-                                      Printable(last_command_) + "\" (" +
-                                      std::to_string(answer_bytes_) + " bytes received)");
+    return CycleFailed("refused", RefusedDetail());
 }
 
-bool BenchDevice::CycleDone()
+std::string BenchDevice::TimeoutDetail() const
 {
-    ++completed_;
-    failed_in_a_row_ = 0;
-    return true;
+    const std::string count = fed_total_ == 0 ? "" : answer_check::LineCount(last_command_, fed_);
+    return "no complete answer to \"" + EscapeBytes(last_command_) + "\" within " +
+           SecondsText(config_.answer_timeout) + " (" + std::to_string(fed_total_) +
+           " bytes received" + (count.empty() ? "" : ": " + count) + ")";
 }
 
-// Counts a failed cycle; only the first failures of a run are shown.
-bool BenchDevice::CycleFailed(const std::string& reason, const std::string& detail)
+std::string BenchDevice::RefusedDetail() const
 {
-    ++failed_;
-    ++failed_in_a_row_;
-    if (failed_in_a_row_ <= kStaleAfter) {
-        log_.CycleFailed(identity_, cycle_, reason, detail);
+    const std::string why = answer_check::Explain(last_command_, fed_, fed_total_);
+    return "the module refused the answer to \"" + EscapeBytes(last_command_) + "\" (" +
+           std::to_string(fed_total_) + " bytes): " +
+           (why.empty() ? "the host finds nothing wrong in it" : why);
+}
+
+BenchDevice::Outcome BenchDevice::CycleFailed(const std::string& reason,
+                                              const std::string& detail)
+{
+    failures_.Failed(cycle_, reason, detail);
+    return Outcome::Failed;
+}
+
+EventLog::Totals BenchDevice::Totals() const
+{
+    EventLog::Totals totals;
+    totals.completed = completed_;
+    totals.failed = failures_.Total();
+    totals.stale = failures_.Stale();
+    totals.interrupted = interrupted_;
+    totals.lost = history_report_.Lost();
+    return totals;
+}
+
+bool BenchDevice::StorageFailed() const
+{
+    return history_report_.Lost() > 0 || cache_report_.Lost() > 0;
+}
+
+void BenchDevice::TraceBytes(bool sent, const unsigned char* data, std::size_t len)
+{
+    if (trace_.on) {
+        log_.Bytes(trace_.fd, identity_, cycle_, sent, data, len);
     }
-    if (failed_in_a_row_ == kStaleAfter) {
-        stale_ = true;
-        log_.Stale(identity_, failed_in_a_row_);
-    }
-    return false;
 }
 
 int BenchDevice::WriteSerial(SMDVDevice&, const unsigned char* data, unsigned int len)
 {
     last_command_.assign(reinterpret_cast<const char*>(data), len);
-    answer_bytes_ = 0;
+    fed_.clear();
+    fed_total_ = 0;
     answer_deadline_ = Clock::now() + config_.answer_timeout;
+    TraceBytes(true, data, len);
     if (!port_.IsOpen() || !port_.Write(data, len)) {
         write_failed_ = true;
         return -1;
@@ -225,12 +319,19 @@ bool BenchDevice::Publish(SMDVDevice&, int type, const unsigned char* data, unsi
                           bool)
 {
     published_ = true;
-    if (stale_ && !reloading_) {
-        log_.Reestablished(identity_, failed_in_a_row_);
-        stale_ = false;
+    if (reloading_) {
+        // The block is the cached one with a new stamp: the cache keeps the old.
+        log_.Block(identity_, 0, type, data, len, stored_at_);
+        return true;
     }
-    log_.Block(identity_, reloading_ ? 0 : cycle_, type, data, len);
-    WriteCache(data, len);
+    failures_.Completed();
+    log_.Block(identity_, cycle_, type, data, len);
+    safe_file::Error error;
+    if (files_.StoreCache(data, len, error)) {
+        cache_report_.Stored();
+    } else {
+        cache_report_.Failed(error.text);
+    }
     return true;
 }
 
@@ -239,14 +340,12 @@ bool BenchDevice::StoreHistory(SMDVDevice&, const unsigned char* data, unsigned 
     if (reloading_) {
         return true;
     }
-    if (history_fd_ < 0) {
-        history_fd_ = ::open(history_path_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    }
-    if (history_fd_ < 0 || ::write(history_fd_, data, len) != static_cast<ssize_t>(len)) {
-        log_.Error(identity_, "cannot store history in " + history_path_ + ": " +
-                                  std::strerror(errno));
+    safe_file::Error error;
+    if (!files_.Append(data, len, error)) {
+        history_report_.Failed(error.text);
         return false;
     }
+    history_report_.Stored();
     return true;
 }
 
@@ -255,26 +354,7 @@ bool BenchDevice::CheckBool(SMDVDevice&, const BoolAlarmCheck& check)
     bool& known = alarms_[check.signal_key];
     if (known != check.state) {
         known = check.state;
-        log_.AlarmChanged(identity_, check);
+        log_.AlarmChanged(identity_, check, reloading_ ? 0 : cycle_);
     }
     return check.state;
-}
-
-// The last block, replaced whole so that a crash never leaves half of one.
-void BenchDevice::WriteCache(const unsigned char* data, unsigned int len)
-{
-    const std::string part = cache_path_ + ".new";
-    {
-        std::ofstream file(part, std::ios::binary | std::ios::trunc);
-        file.write(reinterpret_cast<const char*>(data), len);
-        if (!file) {
-            log_.Error(identity_, "cannot write the cache " + part);
-            return;
-        }
-    }
-    std::error_code error;
-    std::filesystem::rename(part, cache_path_, error);
-    if (error) {
-        log_.Error(identity_, "cannot replace the cache " + cache_path_ + ": " + error.message());
-    }
 }

@@ -7,9 +7,12 @@
 
 #include "framework/SMDController.h"
 #include "framework/SMDSPDevice.h"
+#include "tools/common/SafeFile.h"
+#include "tools/common/SerialPort.h"
 #include "tools/smdhost/BenchConfig.h"
 #include "tools/smdhost/EventLog.h"
-#include "tools/common/SerialPort.h"
+#include "tools/smdhost/FailureReport.h"
+#include "tools/smdhost/StateFiles.h"
 
 class SMDSPDeviceProvider;
 
@@ -19,32 +22,44 @@ class SMDSPDeviceProvider;
 // the host arrives here. Made with std::make_shared; used from one thread.
 class BenchDevice : public SMDController, public std::enable_shared_from_this<BenchDevice> {
 public:
-    // Failed cycles in a row after which the device's data is stale.
-    static constexpr unsigned int kStaleAfter = 3;
+    // Where the bytes on the line are traced: nowhere, the event output, or a file.
+    struct Trace {
+        bool on = false;
+        int fd = -1;  // -1: the event output
+    };
 
-    BenchDevice(DeviceConfig config, const std::string& state_dir, EventLog& log);
+    BenchDevice(DeviceConfig config, const safe_file::Folder& state, EventLog& log, Trace trace);
     ~BenchDevice() override;
 
     // Makes the driver and hands it its settings (Init, InitSetting). Answers
     // false, with the error shown, when the module throws.
     bool Start(const SMDSPDeviceProvider& provider);
 
+    // Opens the history and reads the cache. False, with the error shown, when
+    // one of them is something other than a regular file of the user's own.
+    bool OpenFiles();
+
     // Hands the block kept by an earlier run to the driver, which publishes it
     // again. A reload is no cycle and adds nothing to the history.
     void ReloadCache();
 
+    // Takes the serial line for this host alone. False, with the error shown,
+    // when another program holds it or the path is no terminal; a line that
+    // is missing now is looked for again each cycle.
+    bool TakePort();
+
+    enum class Outcome { Completed, Failed, Interrupted };
     // One poll cycle: RefreshStatus, then every chunk the line brings to
-    // process() until the driver ends the exchange or the answer timeout
-    // passes. Answers true when the cycle published a block.
-    bool RunCycle();
+    // process() until the driver ends the exchange, the answer timeout passes
+    // or a stop is requested.
+    Outcome RunCycle();
 
     // Cycles every poll interval until `cycles` have run (0: no limit) or a
-    // stop is requested; the cycle under way is always finished.
+    // stop is requested, which also ends the cycle under way.
     void Run(unsigned int cycles);
 
-    unsigned int Completed() const { return completed_; }
-    unsigned int Failed() const { return failed_; }
-    bool Stale() const { return stale_; }
+    EventLog::Totals Totals() const;
+    bool StorageFailed() const;
     const EventLog::Device& Identity() const { return identity_; }
 
     // What the driver hands the host.
@@ -57,32 +72,38 @@ public:
 
 private:
     bool OpenPort();
-    bool Exchange();
-    bool CycleDone();
-    bool CycleFailed(const std::string& reason, const std::string& detail);
-    void WriteCache(const unsigned char* data, unsigned int len);
+    void ClosePort();
+    Outcome Exchange();
+    Outcome CycleFailed(const std::string& reason, const std::string& detail);
+    std::string TimeoutDetail() const;
+    std::string RefusedDetail() const;
+    void TraceBytes(bool sent, const unsigned char* data, std::size_t len);
 
     DeviceConfig config_;
     EventLog& log_;
     EventLog::Device identity_;
-    std::string history_path_;
-    std::string cache_path_;
+    Trace trace_;
+    StateFiles files_;
+    FailureReport failures_;
+    StorageReport history_report_;
+    StorageReport cache_report_;
     std::shared_ptr<SMDSPDevice> driver_;
     SerialPort port_;
-    int history_fd_ = -1;
+    std::string port_error_;  // why the line could not be opened or taken
+    int port_code_ = 0;       // its errno: ENOTTY no terminal, EBUSY held by another
     std::map<std::string, bool> alarms_;  // the last state of each signal key
 
     unsigned int cycle_ = 0;
     unsigned int completed_ = 0;
-    unsigned int failed_ = 0;
-    unsigned int failed_in_a_row_ = 0;
-    bool stale_ = false;
+    bool interrupted_ = false;
 
     // The cycle under way.
     bool reloading_ = false;
+    std::string stored_at_;  // the time the cached block was stored, while it is reloaded
     bool published_ = false;
     bool write_failed_ = false;
     std::string last_command_;
-    std::size_t answer_bytes_ = 0;  // received since the last command
+    std::string fed_;            // the answer's first bytes, as fed to process()
+    std::size_t fed_total_ = 0;  // bytes fed since the last command
     std::chrono::steady_clock::time_point answer_deadline_{};
 };

@@ -8,8 +8,9 @@
 #include "framework/SMDController.h"
 
 // What the bench host tells its user: one event per line, as readable text or
-// (for scripts) as one JSON object. Every event names the device by its name
-// and data identifier. Safe to use from the device threads at once.
+// (for scripts) as one JSON object. Every line starts with the time, ISO 8601
+// with the UTC offset, and names the device by its name and data identifier.
+// Safe to use from the device threads at once.
 class EventLog {
 public:
     enum class Format { Text, Json };
@@ -22,28 +23,62 @@ public:
     // Writes to the file descriptor `fd`, which the log does not own.
     EventLog(int fd, Format format);
 
+    Format OutputFormat() const { return format_; }
+
     void Started(const Device& device, const std::string& type, const std::string& port,
                  int baud, double poll_seconds, double timeout_seconds);
     void PortOpened(const Device& device, const std::string& port, int baud);
     // A data block handed to the host: from a poll cycle (its number) or, with
-    // cycle 0, from the cache.
+    // cycle 0, from the cache, whose block was stored at `stored_at` before
+    // the module stamped it again.
     void Block(const Device& device, unsigned int cycle, int data_type, const unsigned char* data,
-               unsigned int len);
-    void AlarmChanged(const Device& device, const BoolAlarmCheck& check);
+               unsigned int len, const std::string& stored_at = "");
+    // An alarm turned on or off by the block of `cycle` (0: the cached block).
+    void AlarmChanged(const Device& device, const BoolAlarmCheck& check, unsigned int cycle);
+
+    // A failed cycle; in text it is shown only when `in_text`, while every one
+    // is a JSON event.
     void CycleFailed(const Device& device, unsigned int cycle, const std::string& reason,
-                     const std::string& detail);
+                     const std::string& detail, bool in_text);
     void Stale(const Device& device, unsigned int failed_in_a_row);
-    void Reestablished(const Device& device, unsigned int failed_in_a_row);
+    // Failures in a row go on: how many, since when, and the last one.
+    void StillFailing(const Device& device, unsigned int failed_in_a_row, const std::string& over,
+                      const std::string& last);
+    void Reestablished(const Device& device, unsigned int failed_in_a_row,
+                       const std::string& over, const std::string& last);
+
+    // A history or cache file that cannot be written (`lost` blocks so far),
+    // that still cannot be written, or that takes blocks again.
+    void StorageFailed(const Device& device, const std::string& file, const std::string& detail);
+    void StorageStillFailing(const Device& device, const std::string& file, unsigned int lost,
+                             const std::string& over, const std::string& detail);
+    void StorageRecovered(const Device& device, const std::string& file, unsigned int lost);
+
+    void Warning(const Device& device, const std::string& detail);
     void Error(const Device& device, const std::string& detail);
-    void Summary(const Device& device, unsigned int completed, unsigned int failed, bool stale);
+    // The host was asked to stop by a signal.
+    void Stopping(const std::string& signal);
+
+    // Bytes on the line, to the trace's descriptor (the events' own when -1).
+    void Bytes(int fd, const Device& device, unsigned int cycle, bool sent,
+               const unsigned char* data, std::size_t len);
+
+    struct Totals {
+        unsigned int completed = 0;
+        unsigned int failed = 0;
+        bool stale = false;
+        bool interrupted = false;
+        unsigned int lost = 0;  // blocks not stored
+    };
+    void Summary(const Device& device, const Totals& totals);
 
     // The block as the event shows it: data identifier, time stamp, the five
     // flags and fifteen values by tag; a block of another size as hex bytes.
     static Json::Value DecodeBlock(const unsigned char* data, unsigned int len);
 
 private:
-    Json::Value Event(const char* kind, const Device& device) const;
-    void Emit(const Json::Value& event, const std::string& text);
+    Json::Value Event(const char* kind, const Device* device, bool millis = false) const;
+    void Emit(const Json::Value& event, const std::string& text, int fd = -1);
 
     int fd_;
     Format format_;

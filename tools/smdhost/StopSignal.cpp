@@ -11,13 +11,20 @@
 namespace {
 
 std::atomic<bool> g_requested{false};
+std::atomic<int> g_signal{0};
 // Written once on a stop and never read, so it stays readable and wakes every
 // thread that polls it.
 int g_wake[2] = {-1, -1};
 
-extern "C" void OnStopSignal(int)
+extern "C" void OnStopSignal(int signal)
 {
+    if (g_requested.load()) {
+        static const char kAtOnce[] = "smdhost: second signal: stopping at once\n";
+        [[maybe_unused]] const ssize_t ignored = ::write(STDERR_FILENO, kAtOnce, sizeof(kAtOnce) - 1);
+        _exit(128 + signal);
+    }
     const int saved = errno;
+    g_signal.store(signal);
     StopSignal::Request();
     errno = saved;
 }
@@ -49,6 +56,10 @@ void StopSignal::Request()
 }
 
 bool StopSignal::Requested() { return g_requested.load(); }
+
+int StopSignal::Signal() { return g_signal.load(); }
+
+int StopSignal::WakeFd() { return g_wake[0]; }
 
 bool StopSignal::WaitUntil(Clock::time_point when)
 {

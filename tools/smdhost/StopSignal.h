@@ -3,7 +3,10 @@
 #include <chrono>
 
 // SIGINT and SIGTERM turned into a request to stop, which every device thread
-// sees: between cycles they wait on it instead of sleeping.
+// sees at once: between cycles they wait on it instead of sleeping, and
+// during an exchange their wait for the line watches it too. A second signal
+// ends the process at once (status 128 + the signal's number): stored files
+// are whole at every moment, so nothing is torn by it.
 class StopSignal {
 public:
     using Clock = std::chrono::steady_clock;
@@ -15,6 +18,11 @@ public:
     // Asks every thread to stop, as the signals do.
     static void Request();
     static bool Requested();
+    // The signal that asked, 0 when none did.
+    static int Signal();
+
+    // Becomes readable, and stays so, once a stop is requested: for poll().
+    static int WakeFd();
 
     // Waits until `when`; answers true, at once, when a stop is requested.
     static bool WaitUntil(Clock::time_point when);

@@ -1,0 +1,348 @@
+// The bench host as a field engineer meets it: a disk that fills, a folder
+// that goes, a second host on the line, typos in a configuration, a stop in
+// the middle of an answer, the bytes on the line, many lines at once.
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <linux/capability.h>
+
+#include <csignal>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/HostFixture.h"
+
+namespace {
+
+using namespace e2e;
+namespace fs = std::filesystem;
+
+// Root writes through any folder's permissions; without these capabilities
+// a child run as root meets them as any user does.
+void WithoutOverride()
+{
+    if (geteuid() == 0) {
+        for (const int capability : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH, CAP_FOWNER}) {
+            prctl(PR_CAPBSET_DROP, capability, 0, 0, 0);
+        }
+    }
+}
+
+bool Says(const Events& events, const std::string& fragment)
+{
+    for (const Json::Value& event : events) {
+        if (event["detail"].asString().find(fragment) != std::string::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// ---- Storage faults --------------------------------------------------------------
+
+struct StorageFault {
+    const char* name;
+    std::function<void(const std::string& state)> before;  // the state folder, before start
+    std::function<void(const std::string& state)> during;  // after the first block
+    rlim_t file_size_limit;                                 // 0: none
+    bool read_only;
+    int status;
+    std::vector<std::string> said;  // in the details of the events
+    std::size_t blocks;             // whole blocks in the history at the end
+};
+
+void WriteBytes(const std::string& path, std::size_t count)
+{
+    std::ofstream(path, std::ios::binary) << std::string(count, '\x5a');
+}
+
+const StorageFault kStorageFaults[] = {
+    {"torn_tail_is_cut_back_at_start",
+     [](const std::string& state) {
+         fs::create_directories(state);
+         WriteBytes(state + "/42.history", 2 * kBlockSize + 30);
+     },
+     nullptr, 0, false, 0, {"30 bytes dropped, 2 whole blocks kept"}, 2 + 5},
+    {"empty_cache_is_left_out_not_blamed_on_the_module",
+     [](const std::string& state) {
+         fs::create_directories(state);
+         WriteBytes(state + "/42.cache", 0);
+     },
+     nullptr, 0, false, 0, {"42.cache holds 0 bytes, not one 76-byte block"}, 5},
+    {"full_disk_leaves_whole_blocks_only", nullptr, nullptr, 3 * kBlockSize + 40, false, 3,
+     {"42.history: File too large"}, 3},
+    {"read_only_folder_is_named_with_the_reason",
+     [](const std::string& state) {
+         fs::create_directories(state);
+         fs::permissions(state, fs::perms::owner_read | fs::perms::owner_exec);
+     },
+     nullptr, 0, true, 3,
+     {"42.history: Permission denied", "42.cache: Permission denied"}, 0},
+    {"folder_that_disappears_is_noticed", nullptr,
+     [](const std::string& state) { fs::remove_all(state); }, 0, false, 3,
+     {"42.history, it was removed: No such file or directory"}, 0},
+};
+
+class StorageFaults : public EndToEnd, public ::testing::WithParamInterface<StorageFault> {};
+
+TEST_P(StorageFaults, AreShownOnceWithTheFileAndTheReasonAndLeaveWholeBlocks)
+{
+    const StorageFault& fault = GetParam();
+    if (fault.before) {
+        fault.before(state);
+    }
+    StartSim(R"({"steps": [{"name": "on line"}]})");
+    auto host = StartHost(WriteConfig(2.0), "5", {"--module-output", "/dev/null"}, [&] {
+        if (fault.file_size_limit > 0) {
+            const rlimit limit{fault.file_size_limit, fault.file_size_limit};
+            setrlimit(RLIMIT_FSIZE, &limit);
+        }
+        if (fault.read_only) {
+            WithoutOverride();
+        }
+    });
+    Events events;
+    if (fault.during) {
+        ASSERT_TRUE(ReadUntil(*host, events, "block")) << Errors();
+        fault.during(state);
+    }
+    EXPECT_EQ(Finish(*host, events), fault.status) << Errors();
+
+    for (const std::string& fragment : fault.said) {
+        EXPECT_TRUE(Says(events, fragment)) << fragment;
+    }
+    std::map<std::string, int> failed_per_file;
+    for (const Json::Value& event : Of(events, "storage")) {
+        failed_per_file[event["file"].asString()] += event["state"] == "failed";
+    }
+    for (const auto& [file, failed] : failed_per_file) {
+        EXPECT_EQ(failed, 1) << file << " is shown once, then counted";
+    }
+    EXPECT_EQ(Cycles(Of(events, "block")), (std::vector<unsigned int>{1, 2, 3, 4, 5}));
+    EXPECT_EQ(History().size(), fault.blocks * kBlockSize);
+}
+
+void PrintTo(const StorageFault& fault, std::ostream* out) { *out << fault.name; }
+
+INSTANTIATE_TEST_SUITE_P(Table, StorageFaults, ::testing::ValuesIn(kStorageFaults),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// ---- Port faults -------------------------------------------------------------------
+
+struct PortFault {
+    const char* name;
+    std::function<std::string(const std::string& dir)> port;  // the port to give
+    bool held;  // another smdhost holds the simulated line
+    std::vector<std::string> options;
+    int status;
+    std::string said;  // on standard error or in an event's detail
+};
+
+const PortFault kPortFaults[] = {
+    {"second_host_on_the_line_stops_naming_the_first",
+     [](const std::string& dir) { return dir + "/ups"; }, true, {}, 4, "is held by smdhost (pid "},
+    {"regular_file_is_refused_at_start",
+     [](const std::string& dir) {
+         std::ofstream(dir + "/file") << "x";
+         return dir + "/file";
+     },
+     false, {}, 4, "is a regular file, not a terminal"},
+    {"dev_null_is_refused_at_start", [](const std::string&) { return std::string("/dev/null"); },
+     false, {}, 4, "is a character device that is no terminal"},
+    {"folder_is_refused_at_start", [](const std::string& dir) { return dir; }, false, {}, 4,
+     "is a folder, not a terminal"},
+    {"missing_port_is_looked_for_each_cycle",
+     [](const std::string& dir) { return dir + "/not-yet"; }, false, {}, 1,
+     "No such file or directory"},
+    {"no_cycles_is_refused", [](const std::string& dir) { return dir + "/ups"; }, false,
+     {"--cycles", "0"}, 2, "--cycles 0 would run no cycle"},
+};
+
+class PortFaults : public EndToEnd, public ::testing::WithParamInterface<PortFault> {};
+
+TEST_P(PortFaults, AreRefusedOrRetriedWithAClearMessage)
+{
+    const PortFault& fault = GetParam();
+    StartSim(R"({"steps": [{"name": "on line"}]})");
+    std::unique_ptr<Child> first;
+    std::string said = fault.said;
+    if (fault.held) {
+        first = StartHost(WriteConfig(2.0), "");
+        Events started;
+        ASSERT_TRUE(ReadUntil(*first, started, "block")) << Errors();
+        said += std::to_string(first->Pid()) + ")";
+    }
+    std::vector<std::string> argv{QUILL_SMDHOST, "--json", "--module", QUILL_MODULE, "--port",
+                                  fault.port(dir), "--state-dir", dir + "/second"};
+    argv.insert(argv.end(), fault.options.begin(), fault.options.end());
+    if (fault.options.empty()) {
+        argv.insert(argv.end(), {"--cycles", "2"});
+    }
+    Child host(argv, dir + "/smdhost.err");
+    Events events;
+    EXPECT_EQ(Finish(host, events), fault.status);
+    EXPECT_TRUE(Says(events, said) || Errors().find(said) != std::string::npos)
+        << said << "\n" << Errors();
+    if (fault.status == 4) {
+        EXPECT_TRUE(Of(events, "cycle_failed").empty()) << "refused at start, not retried";
+    }
+}
+
+void PrintTo(const PortFault& fault, std::ostream* out) { *out << fault.name; }
+
+INSTANTIATE_TEST_SUITE_P(Table, PortFaults, ::testing::ValuesIn(kPortFaults),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// ---- Configuration faults ----------------------------------------------------------
+
+struct ConfigFault {
+    const char* name;
+    const char* device;    // members of the one device, after "data_id" and "port"
+    const char* top;       // members at the top, after "module", "state_dir" and "devices"
+    std::string said;      // on standard error
+};
+
+const ConfigFault kConfigFaults[] = {
+    {"misspelt_poll_interval", R"("poll_intervall": 5)", "",
+     R"(:4: device 1: unknown key "poll_intervall"; did you mean "poll_interval"?)"},
+    {"misspelt_answer_timeout", R"("answer_timout": 5)", "",
+     R"(device 1: unknown key "answer_timout"; did you mean "answer_timeout"?)"},
+    {"misspelt_app_setting", R"("settings": {"appSettings": {"b_mode": 3}})", "",
+     R"(device 1, settings: unknown key "appSettings"; did you mean "appSetting"?)"},
+    {"misspelt_signal", R"("settings": {"thresholdSetting": {"sufx": {"Level": 2}}})", "",
+     R"(settings.thresholdSetting: unknown key "sufx"; did you mean "suf"?)"},
+    {"misspelt_top_key", "", R"("modul": "x.so")",
+     R"(configuration: unknown key "modul"; did you mean "module"?)"},
+    {"interval_as_text", R"("poll_interval": "5")", "",
+     R"("poll_interval" is a number of seconds from 0 to 86400, not a text)"},
+    {"name_as_number", R"("name": 5)", "", R"(device 1: "name" is a text, not a whole number)"},
+    {"level_as_text", R"("settings": {"thresholdSetting": {"suf": {"Level": "2"}}})", "",
+     R"(settings.thresholdSetting.suf: "Level" is a whole number, not a text)"},
+    {"key_given_twice", R"("port": "/dev/ttyUSB1")", "", "Duplicate key: 'port'"},
+};
+
+class ConfigFaults : public EndToEnd, public ::testing::WithParamInterface<ConfigFault> {};
+
+TEST_P(ConfigFaults, AreRefusedNamingTheKeyTheLineAndTheFix)
+{
+    const ConfigFault& fault = GetParam();
+    const std::string config = dir + "/typo.json";
+    std::ofstream(config) << "{\"module\": \"" << QUILL_MODULE << "\",\n \"state_dir\": \"state\",\n"
+                          << " \"devices\": [{\"data_id\": 42, \"port\": \"ups\",\n  "
+                          << fault.device << "}]" << (*fault.top ? ",\n " : "") << fault.top
+                          << "}\n";
+    Child host({QUILL_SMDHOST, "--config", config, "--cycles", "1"}, dir + "/smdhost.err");
+    EXPECT_EQ(host.Wait(seconds(10)), 2);
+    EXPECT_NE(Errors().find(fault.said), std::string::npos) << Errors();
+}
+
+void PrintTo(const ConfigFault& fault, std::ostream* out) { *out << fault.name; }
+
+INSTANTIATE_TEST_SUITE_P(Table, ConfigFaults, ::testing::ValuesIn(kConfigFaults),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(EndToEnd, PathsOfAConfigurationAreTakenFromItsFolderWhereverTheHostRuns)
+{
+    StartSim(R"({"steps": [{"name": "on line"}]})");
+    fs::create_directories(dir + "/site");
+    const std::string module = fs::relative(QUILL_MODULE, dir + "/site").string();
+    std::ofstream(dir + "/site/ups.json")
+        << R"({"module": ")" << module << R"(", "state_dir": "state",
+              "devices": [{"data_id": 42, "port": "../ups", "poll_interval": 0.02}]})";
+    Child host({QUILL_SMDHOST, "--config", dir + "/site/ups.json", "--cycles", "1"},
+               dir + "/smdhost.err", [] { chdir("/"); });
+    EXPECT_EQ(host.Wait(seconds(20)), 0) << Errors();
+    EXPECT_EQ(ReadFile(dir + "/site/state/42.history").size(), kBlockSize);
+}
+
+TEST_F(EndToEnd, ModuleNamedWithoutASlashIsLoadedFromTheCurrentFolder)
+{
+    StartSim(R"({"steps": [{"name": "on line"}]})");
+    const fs::path module(QUILL_MODULE);
+    Child host({QUILL_SMDHOST, "--module", module.filename().string(), "--port", line,
+                "--state-dir", dir + "/state", "--cycles", "1"},
+               dir + "/smdhost.err", [&] { chdir(module.parent_path().c_str()); });
+    EXPECT_EQ(host.Wait(seconds(20)), 0) << Errors();
+}
+
+// ---- Stop at once; see the line ----------------------------------------------------
+
+TEST_F(EndToEnd, SignalEndsTheWaitForAnAnswerWithoutFailingTheCycle)
+{
+    StartSim(R"({"steps": [{"polls": 1}, {"name": "silent", "faults": {"silence": 1}}]})");
+    auto host = StartHost(WriteConfig(600.0), "", {"--trace"});
+    Events events;
+    do {
+        ASSERT_TRUE(ReadUntil(*host, events, "trace"));
+    } while (events.back()["cycle"].asUInt() < 2);  // the second "RS\r" is on its way
+    host->Signal(SIGINT);
+    // Far less than the answer timeout: the wait itself was ended.
+    EXPECT_EQ(Finish(*host, events), 0) << Errors();
+    ASSERT_EQ(Of(events, "stopping").size(), 1u);
+    const Json::Value summary = Of(events, "summary").at(0);
+    EXPECT_EQ(summary["failed"].asUInt(), 0u);
+    EXPECT_TRUE(summary["interrupted"].asBool());
+}
+
+TEST_F(EndToEnd, TraceShowsEveryByteBothWaysEscapedWithDeviceAndCycle)
+{
+    StartSim(R"({"steps": [{"name": "on line"}]})");
+    Events events;
+    ASSERT_EQ(RunHost(WriteConfig(2.0), 1, events, {"--trace"}), 0) << Errors();
+    std::vector<std::string> seen;
+    for (const Json::Value& trace : Of(events, "trace")) {
+        EXPECT_EQ(trace["cycle"].asUInt(), 1u);
+        EXPECT_EQ(trace["data_id"].asUInt(), kDataId);
+        seen.push_back(trace["direction"].asString() + " " + trace["bytes"].asString());
+    }
+    ASSERT_GE(seen.size(), 4u);
+    EXPECT_EQ(seen.front(), "sent RS\\r");
+    EXPECT_EQ(seen[1].rfind("received SOK0\\r\\n", 0), 0u) << seen[1];
+    EXPECT_NE(std::find(seen.begin(), seen.end(), "sent RD\\r"), seen.end());
+
+    Events to_file;
+    ASSERT_EQ(RunHost(WriteConfig(2.0), 1, to_file, {"--trace=" + dir + "/trace.txt"}), 0);
+    EXPECT_TRUE(Of(to_file, "trace").empty());
+    std::istringstream trace(ReadFile(dir + "/trace.txt"));
+    std::string first;
+    std::getline(trace, first);
+    EXPECT_EQ(ParseJson(first)["bytes"].asString(), "RS\\r");
+    EXPECT_EQ(ParseJson(first)["time"].asString().size(), 29u) << "milliseconds and offset";
+}
+
+// ---- Many lines at once ------------------------------------------------------------
+
+TEST_F(EndToEnd, EightDevicesOnEightLinesWithFaultsKeepTheirOwnCounts)
+{
+    constexpr unsigned int kDevices = 8;
+    constexpr unsigned int kCycles = 25;
+    std::vector<std::unique_ptr<Child>> sims;
+    Json::Value devices;
+    for (unsigned int i = 0; i < kDevices; ++i) {
+        const std::string link = dir + "/ups" + std::to_string(i);
+        sims.push_back(StartSimAt(link, R"({"steps": [{"name": "rough line"}]})",
+                                  {"--seed", std::to_string(i + 1), "--fault", "split=0.3",
+                                   "--fault", "garbled=0.1", "--fault", "bad-digit=0.1"}));
+        devices[i]["data_id"] = 100 + i;
+        devices[i]["port"] = link;
+    }
+    Events events;
+    const int status = RunHost(WriteConfig(1.0, devices), kCycles, events);
+    EXPECT_TRUE(status == 0 || status == 1) << status << Errors();
+
+    const Events summaries = Of(events, "summary");
+    ASSERT_EQ(summaries.size(), kDevices);
+    for (const Json::Value& summary : summaries) {
+        const unsigned int id = summary["data_id"].asUInt();
+        EXPECT_EQ(summary["completed"].asUInt() + summary["failed"].asUInt(), kCycles) << id;
+        const std::string history = ReadFile(dir + "/state/" + std::to_string(id) + ".history");
+        EXPECT_EQ(history.size(), summary["completed"].asUInt() * kBlockSize) << id;
+    }
+}
+
+}  // namespace

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <cstddef>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <json/value.h>
+
+// Checks of hand-written JSON files (the bench host's configuration, the
+// simulator's scenarios): a key nobody reads is a typo, and a value of the
+// wrong kind is named with the kind that was expected.
+namespace json_keys {
+
+// A mistake at a value of a JSON text; the offset lets the file's reader
+// say on which line it is.
+class Mistake : public std::runtime_error {
+public:
+    Mistake(const std::string& what, std::ptrdiff_t offset)
+        : std::runtime_error(what), offset_(offset)
+    {
+    }
+    std::ptrdiff_t Offset() const { return offset_; }
+
+private:
+    std::ptrdiff_t offset_;
+};
+
+[[noreturn]] void Fail(const Json::Value& at, const std::string& where, const std::string& what);
+
+// The known key nearest to `key` by edits (case aside), or "" when none is
+// near enough to be what was meant.
+std::string Nearest(const std::string& key, const std::vector<std::string>& known);
+
+// Throws a Mistake for the first member of `object` that is not in `known`:
+//   device 1: unknown key "poll_intervall"; did you mean "poll_interval"?
+void CheckKeys(const Json::Value& object, const std::vector<std::string>& known,
+               const std::string& where);
+
+// "a text", "a number", "a list", ... for messages.
+std::string KindOf(const Json::Value& value);
+
+// `where` + ": \"key\" is " + expected + ", not " + the kind found.
+[[noreturn]] void WrongKind(const Json::Value& value, const std::string& where,
+                            const std::string& key, const std::string& expected);
+
+// Parses `text`, read from the file `name`; throws std::runtime_error that
+// starts with the name on a syntax error (duplicate keys included).
+Json::Value Parse(const std::string& name, const std::string& text);
+
+// "name:line" of a byte offset into `text`; the name alone without one.
+std::string LineOf(const std::string& name, const std::string& text, std::ptrdiff_t offset);
+
+// Parses `text` and hands the value to `read`; a Mistake it throws becomes a
+// std::runtime_error that starts with "name:line: ".
+template <typename Read>
+auto ParseWith(const std::string& name, const std::string& text, Read read)
+    -> decltype(read(Json::Value()))
+{
+    const Json::Value root = Parse(name, text);
+    try {
+        return read(root);
+    } catch (const Mistake& mistake) {
+        throw std::runtime_error(LineOf(name, text, mistake.Offset()) + ": " + mistake.what());
+    }
+}
+
+}  // namespace json_keys

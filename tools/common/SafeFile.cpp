@@ -1,0 +1,374 @@
+#include "tools/common/SafeFile.h"
+
+#include <fcntl.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <utility>
+
+namespace safe_file {
+
+namespace {
+
+constexpr mode_t kFolderMode = 0755;
+constexpr int kTemporaryAttempts = 16;
+
+bool Failed(Error& error, int code, const std::string& text)
+{
+    error.code = code;
+    error.text = text + (code != 0 ? std::string(": ") + std::strerror(code) : "");
+    return false;
+}
+
+std::string Octal(mode_t mode)
+{
+    char text[8];
+    std::snprintf(text, sizeof(text), "%04o", static_cast<unsigned>(mode & 07777));
+    return text;
+}
+
+// What a file is, for a refusal: "a FIFO", "a folder", ...
+std::string KindOf(const struct stat& st)
+{
+    switch (st.st_mode & S_IFMT) {
+    case S_IFLNK: return "a symbolic link";
+    case S_IFDIR: return "a folder";
+    case S_IFIFO: return "a FIFO";
+    case S_IFSOCK: return "a socket";
+    case S_IFCHR: return "a character device";
+    case S_IFBLK: return "a block device";
+    default: return "a regular file";
+    }
+}
+
+// Why a file of this kind may not be written, or "" when it may.
+std::string Unfit(const struct stat& st)
+{
+    if (!S_ISREG(st.st_mode)) {
+        return "it is " + KindOf(st) + ", not a regular file";
+    }
+    if (st.st_uid != geteuid()) {
+        return "it belongs to user " + std::to_string(st.st_uid) + ", not to you (user " +
+               std::to_string(geteuid()) + ")";
+    }
+    if (st.st_nlink > 1) {
+        return "it has " + std::to_string(st.st_nlink) + " names (a hard link)";
+    }
+    return "";
+}
+
+// Why others may write into a folder, or "" when they may not.
+std::string Shared(const struct stat& st)
+{
+    if (st.st_uid != geteuid() && st.st_uid != 0) {
+        return "it belongs to user " + std::to_string(st.st_uid) + ", not to you (user " +
+               std::to_string(geteuid()) + ") or root";
+    }
+    if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (st.st_mode & S_ISVTX) == 0) {
+        return "others can write to it (mode " + Octal(st.st_mode) + ", no sticky bit)";
+    }
+    return "";
+}
+
+bool WriteAll(int fd, const void* data, std::size_t len)
+{
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    while (len > 0) {
+        const ssize_t written = ::write(fd, bytes, len);
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            if (written == 0) {
+                errno = ENOSPC;
+            }
+            return false;
+        }
+        bytes += written;
+        len -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+std::string RandomSuffix()
+{
+    unsigned char bytes[6] = {};
+    if (getrandom(bytes, sizeof(bytes), 0) != static_cast<ssize_t>(sizeof(bytes))) {
+        // Without randomness the exclusive create still keeps the name safe.
+        const auto now = static_cast<unsigned long>(::getpid()) ^ static_cast<unsigned long>(
+                                                                     ::time(nullptr));
+        std::memcpy(bytes, &now, std::min(sizeof(bytes), sizeof(now)));
+    }
+    char text[16];
+    std::snprintf(text, sizeof(text), "%02x%02x%02x%02x%02x%02x", bytes[0], bytes[1], bytes[2],
+                  bytes[3], bytes[4], bytes[5]);
+    return text;
+}
+
+// mkdir -p, each folder made with kFolderMode.
+bool MakeFolders(const std::string& path, Error& error)
+{
+    for (std::size_t end = path.find('/', 1);; end = path.find('/', end + 1)) {
+        const std::string prefix = path.substr(0, end);
+        if (!prefix.empty() && ::mkdir(prefix.c_str(), kFolderMode) != 0 && errno != EEXIST) {
+            return Failed(error, errno, "cannot make the folder " + prefix);
+        }
+        if (end == std::string::npos) {
+            return true;
+        }
+    }
+}
+
+std::string FolderOf(const std::string& path)
+{
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+}  // namespace
+
+Folder::Folder(Folder&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)), path_(std::move(other.path_))
+{
+}
+
+Folder& Folder::operator=(Folder&& other) noexcept
+{
+    if (this != &other) {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+        fd_ = std::exchange(other.fd_, -1);
+        path_ = std::move(other.path_);
+    }
+    return *this;
+}
+
+Folder::~Folder()
+{
+    if (fd_ >= 0) {
+        ::close(fd_);
+    }
+}
+
+bool Folder::Open(const std::string& path, const FolderRules& rules, Error& error)
+{
+    path_ = path;
+    if (rules.create && !MakeFolders(path, error)) {
+        return false;
+    }
+    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        return Failed(error, errno, "cannot open the folder " + path);
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        const int code = errno;
+        ::close(fd);
+        return Failed(error, code, "cannot examine the folder " + path);
+    }
+    const std::string shared = Shared(st);
+    if (!shared.empty() && !rules.accept_shared) {
+        ::close(fd);
+        return Failed(error, 0, "refusing the folder " + path + ": " + shared +
+                                    (rules.shared_hint.empty() ? "" : "; " + rules.shared_hint));
+    }
+    if (fd_ >= 0) {
+        ::close(fd_);
+    }
+    fd_ = fd;
+    return true;
+}
+
+std::string Folder::PathOf(const std::string& name) const
+{
+    return path_.empty() || path_.back() == '/' ? path_ + name : path_ + "/" + name;
+}
+
+// Names what is in the way where `name` should be a file of the user's own.
+bool Folder::Refuse(const std::string& name, Error& error) const
+{
+    struct stat st {};
+    if (::fstatat(fd_, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        return Failed(error, errno, "cannot open " + PathOf(name));
+    }
+    std::string what = Unfit(st);
+    if (S_ISLNK(st.st_mode)) {
+        char target[512] = {};
+        if (::readlinkat(fd_, name.c_str(), target, sizeof(target) - 1) > 0) {
+            what += " (to " + std::string(target) + ")";
+        }
+    }
+    return Failed(error, 0, "refusing " + PathOf(name) + ": " + what);
+}
+
+bool IsOwnRegularFile(int fd, const std::string& path, Error& error)
+{
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        return Failed(error, errno, "cannot examine " + path);
+    }
+    const std::string unfit = Unfit(st);
+    if (!unfit.empty()) {
+        return Failed(error, 0, "refusing " + path + ": " + unfit);
+    }
+    return true;
+}
+
+int Folder::OpenAppend(const std::string& name, mode_t mode, Error& error) const
+{
+    struct stat st {};
+    if (::fstatat(fd_, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && !Unfit(st).empty()) {
+        Refuse(name, error);
+        return -1;
+    }
+    // Non-blocking, so that a FIFO put in between cannot hold the open.
+    const int fd = ::openat(fd_, name.c_str(),
+                            O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
+                            mode);
+    if (fd < 0) {
+        if (errno == ELOOP || errno == ENXIO || errno == EISDIR) {
+            Refuse(name, error);
+        } else {
+            Failed(error, errno, "cannot open " + PathOf(name));
+        }
+        return -1;
+    }
+    if (!IsOwnRegularFile(fd, PathOf(name), error)) {
+        ::close(fd);
+        return -1;
+    }
+    ::fcntl(fd, F_SETFL, O_APPEND);
+    return fd;
+}
+
+Folder::Read Folder::ReadSmall(const std::string& name, std::size_t limit, std::string& bytes,
+                               Error& error) const
+{
+    struct stat st {};
+    if (::fstatat(fd_, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (errno == ENOENT) {
+            return Read::Missing;
+        }
+        Failed(error, errno, "cannot read " + PathOf(name));
+        return Read::Failed;
+    }
+    if (!Unfit(st).empty()) {
+        Refuse(name, error);
+        return Read::Failed;
+    }
+    const int fd = ::openat(fd_, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT) {
+            return Read::Missing;
+        }
+        Failed(error, errno, "cannot read " + PathOf(name));
+        return Read::Failed;
+    }
+    if (!IsOwnRegularFile(fd, PathOf(name), error)) {
+        ::close(fd);
+        return Read::Failed;
+    }
+    bytes.assign(limit + 1, '\0');
+    std::size_t got = 0;
+    for (ssize_t n; got < bytes.size(); got += static_cast<std::size_t>(n)) {
+        n = ::read(fd, &bytes[got], bytes.size() - got);
+        if (n < 0 && errno == EINTR) {
+            n = 0;
+            continue;
+        }
+        if (n < 0) {
+            Failed(error, errno, "cannot read " + PathOf(name));
+            ::close(fd);
+            return Read::Failed;
+        }
+        if (n == 0) {
+            break;
+        }
+    }
+    ::close(fd);
+    if (got > limit) {
+        Failed(error, EFBIG, PathOf(name) + " holds more than " + std::to_string(limit) + " bytes");
+        return Read::Failed;
+    }
+    bytes.resize(got);
+    return Read::Done;
+}
+
+int Folder::MakeTemporary(const std::string& name, mode_t mode, std::string& temporary,
+                          Error& error) const
+{
+    for (int attempt = 0; attempt < kTemporaryAttempts; ++attempt) {
+        temporary = "." + name + ".tmp-" + RandomSuffix();
+        const int fd = ::openat(fd_, temporary.c_str(),
+                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+        if (fd >= 0 || errno != EEXIST) {
+            if (fd < 0) {
+                Failed(error, errno, "cannot store " + PathOf(name));
+            }
+            return fd;
+        }
+    }
+    Failed(error, EEXIST, "cannot store " + PathOf(name));
+    return -1;
+}
+
+bool Folder::Replace(const std::string& name, const void* data, std::size_t len, mode_t mode,
+                     Error& error) const
+{
+    std::string temporary;
+    const int fd = MakeTemporary(name, mode, temporary, error);
+    if (fd < 0) {
+        return false;
+    }
+    const bool written = WriteAll(fd, data, len) && ::fsync(fd) == 0;
+    int code = errno;
+    if (::close(fd) != 0 && written) {
+        code = errno;
+    } else if (written) {
+        code = 0;
+    }
+    if (code != 0) {
+        ::unlinkat(fd_, temporary.c_str(), 0);
+        return Failed(error, code, "cannot store " + PathOf(name));
+    }
+    if (::renameat(fd_, temporary.c_str(), fd_, name.c_str()) != 0) {
+        const int rename_code = errno;
+        ::unlinkat(fd_, temporary.c_str(), 0);
+        return Failed(error, rename_code, "cannot store " + PathOf(name));
+    }
+    if (::fsync(fd_) != 0) {
+        return Failed(error, errno, "cannot flush the folder of " + PathOf(name));
+    }
+    return true;
+}
+
+int OpenNamedFile(const std::string& path, const FolderRules& rules, Error& error)
+{
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0 && S_ISCHR(st.st_mode)) {
+        const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0) {
+            Failed(error, errno, "cannot open " + path);
+        }
+        return fd;
+    }
+    Folder folder;
+    if (!folder.Open(FolderOf(path), rules, error)) {
+        return -1;
+    }
+    const std::size_t slash = path.rfind('/');
+    return folder.OpenAppend(slash == std::string::npos ? path : path.substr(slash + 1), 0644,
+                             error);
+}
+
+}  // namespace safe_file

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+// The host's own reading of an answer the module refused or never took: what
+// is wrong in the bytes the host fed it after a command, found by checking
+// them against the protocol tables, never by looking into the module.
+namespace answer_check {
+
+// The first fault of the answer to `command` ("RS\r" or "RD\r"), as a
+// person at the line reads it:
+//   line 3 "SUF7\r\n": the status digit after SUF is "7", not 0 or 1
+// `fed` holds the bytes fed (at most the last few kilobytes of them),
+// `fed_total` how many there were. "" when the host finds nothing wrong.
+std::string Explain(const std::string& command, const std::string& fed, std::size_t fed_total);
+
+// The line count against the count the command's answer has ("8 lines where
+// 7 are expected"), or "" when it is right or the command is unknown.
+std::string LineCount(const std::string& command, const std::string& fed);
+
+}  // namespace answer_check

@@ -1,0 +1,74 @@
+#pragma once
+
+#include <chrono>
+#include <string>
+
+#include "tools/smdhost/EventLog.h"
+
+// How long something has gone on, for a person: "42 s", "3 min 5 s",
+// "2 h 10 min".
+std::string Lasting(std::chrono::steady_clock::duration duration);
+
+// True at most once a minute: the pace of the reminders of a fault that goes on.
+class Reminder {
+public:
+    using Clock = std::chrono::steady_clock;
+    static constexpr std::chrono::seconds kEvery{60};
+
+    void Restart(Clock::time_point now) { last_ = now; }
+    bool Due(Clock::time_point now);
+
+private:
+    Clock::time_point last_{};
+};
+
+// The failed cycles of one device, as its user sees them: every one in JSON;
+// in text the first three in full, then one line a minute that sums them up,
+// and one on recovery. With the third in a row the data is stale.
+class FailureReport {
+public:
+    static constexpr unsigned int kStaleAfter = 3;
+
+    FailureReport(EventLog& log, const EventLog::Device& device) : log_(log), device_(device) {}
+
+    void Failed(unsigned int cycle, const std::string& reason, const std::string& detail);
+    void Completed();
+
+    unsigned int Total() const { return total_; }
+    bool Stale() const { return stale_; }
+
+private:
+    EventLog& log_;
+    const EventLog::Device& device_;
+    unsigned int total_ = 0;
+    unsigned int in_a_row_ = 0;
+    bool stale_ = false;
+    Reminder::Clock::time_point first_{};
+    std::string last_;  // "cycle N (reason): detail"
+    Reminder reminder_;
+};
+
+// The storage failures of one file: the first is shown with the file's name
+// and the system's reason, the next are counted with a reminder a minute, and
+// the first block stored again says so.
+class StorageReport {
+public:
+    StorageReport(EventLog& log, const EventLog::Device& device, std::string file)
+        : log_(log), device_(device), file_(std::move(file))
+    {
+    }
+
+    void Failed(const std::string& detail);
+    void Stored();
+
+    unsigned int Lost() const { return lost_total_; }
+
+private:
+    EventLog& log_;
+    const EventLog::Device& device_;
+    std::string file_;
+    unsigned int lost_total_ = 0;
+    unsigned int lost_now_ = 0;  // since the file last took a block
+    Reminder::Clock::time_point first_{};
+    Reminder reminder_;
+};

@@ -1,0 +1,129 @@
+#include "tools/smdhost/StateFiles.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+bool Failed(safe_file::Error& error, int code, const std::string& text)
+{
+    error.code = code;
+    error.text = text + ": " + std::strerror(code);
+    return false;
+}
+
+}  // namespace
+
+StateFiles::StateFiles(const safe_file::Folder& folder, unsigned int data_id,
+                       std::size_t block_size)
+    : folder_(folder),
+      block_size_(block_size),
+      history_(std::to_string(data_id) + ".history"),
+      cache_(std::to_string(data_id) + ".cache")
+{
+}
+
+StateFiles::~StateFiles() { CloseHistory(); }
+
+void StateFiles::CloseHistory()
+{
+    if (history_fd_ >= 0) {
+        ::close(history_fd_);
+        history_fd_ = -1;
+    }
+}
+
+StateFiles::Opened StateFiles::Open(std::vector<std::string>& warnings, safe_file::Error& error)
+{
+    const auto read = folder_.ReadSmall(cache_, block_size_, cached_, error);
+    if (read == safe_file::Folder::Read::Failed && error.code == 0) {
+        return Opened::Refused;
+    }
+    if (read == safe_file::Folder::Read::Failed) {
+        warnings.push_back(error.text + "; it is not handed to the module");
+        error = {};
+    }
+    has_cache_ = read == safe_file::Folder::Read::Done;
+    std::string warning;
+    if (!OpenHistory(warning, error)) {
+        return error.code == 0 ? Opened::Refused : Opened::Failed;
+    }
+    if (!warning.empty()) {
+        warnings.push_back(warning);
+    }
+    return Opened::Ready;
+}
+
+bool StateFiles::OpenHistory(std::string& warning, safe_file::Error& error)
+{
+    history_fd_ = folder_.OpenAppend(history_, kMode, error);
+    if (history_fd_ < 0) {
+        return false;
+    }
+    if (!CutTornTail(warning, error)) {
+        CloseHistory();
+        return false;
+    }
+    return true;
+}
+
+// A crash or a full disk of an older host may have left part of a block at
+// the end; every later block would be read out of step with it.
+bool StateFiles::CutTornTail(std::string& warning, safe_file::Error& error)
+{
+    struct stat st {};
+    if (::fstat(history_fd_, &st) != 0) {
+        return Failed(error, errno, "cannot examine " + HistoryPath());
+    }
+    const off_t torn = st.st_size % static_cast<off_t>(block_size_);
+    history_size_ = st.st_size - torn;
+    if (torn == 0) {
+        return true;
+    }
+    if (::ftruncate(history_fd_, history_size_) != 0) {
+        return Failed(error, errno, "cannot cut the torn end of " + HistoryPath());
+    }
+    warning = HistoryPath() + " ended in part of a block: " + std::to_string(torn) +
+              " bytes dropped, " + std::to_string(history_size_ / block_size_) +
+              " whole blocks kept";
+    return true;
+}
+
+bool StateFiles::Append(const unsigned char* data, unsigned int len, safe_file::Error& error)
+{
+    std::string warning;
+    if (history_fd_ < 0 && !OpenHistory(warning, error)) {
+        return false;
+    }
+    struct stat st {};
+    if (::fstat(history_fd_, &st) == 0 && st.st_nlink == 0) {
+        CloseHistory();
+        return Failed(error, ENOENT, "cannot store in " + HistoryPath() + ", it was removed");
+    }
+    for (unsigned int at = 0; at < len;) {
+        const ssize_t written = ::write(history_fd_, data + at, len - at);
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            const int code = written == 0 ? ENOSPC : errno;
+            const bool rolled_back = ::ftruncate(history_fd_, history_size_) == 0;
+            Failed(error, code, "cannot store in " + HistoryPath());
+            if (!rolled_back) {
+                CloseHistory();
+            }
+            return false;
+        }
+        at += static_cast<unsigned int>(written);
+    }
+    history_size_ += len;
+    return true;
+}
+
+bool StateFiles::StoreCache(const unsigned char* data, unsigned int len, safe_file::Error& error)
+{
+    return folder_.Replace(cache_, data, len, kMode, error);
+}
