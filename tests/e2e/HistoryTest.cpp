@@ -12,6 +12,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <utility>
 #include <memory>
 #include <optional>
 #include <sstream>
@@ -544,20 +545,32 @@ TEST_P(Picture, IsRefusedWithoutGnuplotNamingThePackage)
     EXPECT_FALSE(std::filesystem::exists(dir + "/plot" + GetParam()));
 }
 
-TEST_P(Picture, IsNotWrittenThroughASymbolicLinkNorOverAnythingButAFile)
+TEST_P(Picture, IsNotWrittenThroughALinkNorOverAnythingButAFileNorIntoASharedFolder)
 {
     const std::string target = Write("target", "keep");
     const std::string link = dir + "/link" + GetParam();
     const std::string fifo = dir + "/fifo" + GetParam();
+    const std::string shared = dir + "/shared";
     ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    ASSERT_EQ(mkdir(shared.c_str(), 0777), 0);
+    ASSERT_EQ(chmod(shared.c_str(), 0777), 0);
     const std::string history = History();
-    for (const std::string& path : {link, fifo}) {
+    const std::pair<std::string, std::string> refusals[] = {
+        {link, "refusing " + link + ": it is a symbolic link"},
+        {fifo, "refusing " + fifo + ": it is a FIFO"},
+        {shared + "/plot" + GetParam(), "refusing the folder " + shared + ": others can write"},
+    };
+    for (const auto& [path, message] : refusals) {
         const Ran run = Smdhist({"--plot", path, history}, dir);
         EXPECT_EQ(run.status, 5);
-        EXPECT_NE(run.err.find("no picture: " + path), std::string::npos) << run.err;
+        EXPECT_NE(run.err.find("no picture: " + message), std::string::npos) << run.err;
     }
     EXPECT_EQ(ReadFile(target), "keep");
+    EXPECT_FALSE(std::filesystem::exists(shared + "/plot" + GetParam()));
+    const std::string accepted = shared + "/plot" + GetParam();
+    EXPECT_EQ(Smdhist({"--plot", accepted, "--allow-shared-dir", history}, dir).status, 0);
+    EXPECT_TRUE(std::filesystem::is_regular_file(accepted));
 }
 
 }  // namespace

@@ -325,6 +325,10 @@ int Folder::MakeTemporary(const std::string& name, mode_t mode, std::string& tem
 bool Folder::Replace(const std::string& name, const void* data, std::size_t len, mode_t mode,
                      Error& error) const
 {
+    struct stat st {};
+    if (::fstatat(fd_, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && !Unfit(st).empty()) {
+        return Refuse(name, error);
+    }
     std::string temporary;
     const int fd = MakeTemporary(name, mode, temporary, error);
     if (fd < 0) {
@@ -369,6 +373,18 @@ int OpenNamedFile(const std::string& path, const FolderRules& rules, Error& erro
     const std::size_t slash = path.rfind('/');
     return folder.OpenAppend(slash == std::string::npos ? path : path.substr(slash + 1), 0644,
                              error);
+}
+
+bool ReplaceNamedFile(const std::string& path, const void* data, std::size_t len, mode_t mode,
+                      const FolderRules& rules, Error& error)
+{
+    Folder folder;
+    if (!folder.Open(FolderOf(path), rules, error)) {
+        return false;
+    }
+    const std::size_t slash = path.rfind('/');
+    return folder.Replace(slash == std::string::npos ? path : path.substr(slash + 1), data, len,
+                          mode, error);
 }
 
 }  // namespace safe_file

@@ -83,4 +83,9 @@ bool IsOwnRegularFile(int fd, const std::string& path, Error& error);
 // /dev/null) is taken as it is.
 int OpenNamedFile(const std::string& path, const FolderRules& rules, Error& error);
 
+// Replaces a file the user named on the command line (a picture) whole: its
+// folder under the folder rules, the file as Folder::Replace does.
+bool ReplaceNamedFile(const std::string& path, const void* data, std::size_t len, mode_t mode,
+                      const FolderRules& rules, Error& error);
+
 }  // namespace safe_file

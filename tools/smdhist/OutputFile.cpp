@@ -1,7 +1,8 @@
 #include "tools/smdhist/OutputFile.h"
 
+#include "tools/common/SafeFile.h"
+
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -30,32 +31,34 @@ PrivateDir::~PrivateDir()
     }
 }
 
-std::string WriteRegularFile(const std::string& path, const std::string& content)
+std::string WritePrivateFile(const std::string& path, const std::string& content)
 {
-    // Not blocking: a FIFO at the path must not hang the open.
-    const int fd =
-        ::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) {
-        return errno == ELOOP ? "a symbolic link: not followed" : std::strerror(errno);
-    }
-    struct stat status {};
-    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-        ::close(fd);
-        return "not a regular file: left alone";
+        return "cannot make " + path + ": " + std::strerror(errno);
     }
     std::string error;
-    if (ftruncate(fd, 0) != 0) {
-        error = std::strerror(errno);
-    }
     for (std::size_t at = 0; error.empty() && at < content.size();) {
         const ssize_t written = ::write(fd, content.data() + at, content.size() - at);
         if (written < 0 && errno != EINTR) {
-            error = std::strerror(errno);
+            error = "cannot write " + path + ": " + std::strerror(errno);
         }
         at += written > 0 ? static_cast<std::size_t>(written) : 0;
     }
     if (::close(fd) != 0 && error.empty()) {
-        error = std::strerror(errno);
+        error = "cannot write " + path + ": " + std::strerror(errno);
     }
     return error;
+}
+
+std::string WritePicture(const std::string& path, const std::string& content, bool accept_shared)
+{
+    safe_file::FolderRules rules;
+    rules.accept_shared = accept_shared;
+    rules.shared_hint = "--allow-shared-dir accepts it";
+    safe_file::Error error;
+    if (!safe_file::ReplaceNamedFile(path, content.data(), content.size(), 0644, rules, error)) {
+        return error.text;
+    }
+    return "";
 }

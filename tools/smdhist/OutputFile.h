@@ -23,7 +23,13 @@ private:
     std::string error_;
 };
 
-// Writes `content` as the whole file at `path`, made if absent. A symbolic
-// link at the path is not followed and anything but a regular file is left
-// alone. Answers what went wrong, or an empty text.
-std::string WriteRegularFile(const std::string& path, const std::string& content);
+// Writes `content` as the whole file at `path` in the private folder.
+// Answers what went wrong, or an empty text.
+std::string WritePrivateFile(const std::string& path, const std::string& content);
+
+// Replaces the picture at `path` whole, through a temporary file in its
+// folder: never through a link, never over anything but a regular file of
+// the user's own, and into a folder others can write to only when
+// `accept_shared`. Answers what went wrong, naming the file, or an empty text.
+std::string WritePicture(const std::string& path, const std::string& content,
+                         bool accept_shared);

@@ -275,13 +275,13 @@ std::string DrawPlot(const PlotData& data, const DeviceSummary& device,
     }
     const std::int64_t span = data.Latest() - data.Earliest();
     const AlarmLayer alarms = Alarms(device, std::max<std::int64_t>(span, 60));
-    std::string error = WriteRegularFile(dir.Path() + "/plot.gp",
+    std::string error = WritePrivateFile(dir.Path() + "/plot.gp",
                                          Script(*terminal, request, data, device, alarms.objects));
     if (error.empty()) {
-        error = WriteRegularFile(dir.Path() + "/alarms.dat", alarms.rows);
+        error = WritePrivateFile(dir.Path() + "/alarms.dat", alarms.rows);
     }
     if (error.empty()) {
-        error = WriteRegularFile(dir.Path() + "/values.dat", data.Rows(device.Gaps().Threshold()));
+        error = WritePrivateFile(dir.Path() + "/values.dat", data.Rows(device.Gaps().Threshold()));
     }
     if (error.empty()) {
         error = gnuplot::Run(dir.Path(), "plot.gp");
@@ -289,6 +289,7 @@ std::string DrawPlot(const PlotData& data, const DeviceSummary& device,
     if (!error.empty()) {
         return error;
     }
-    error = WriteRegularFile(request.path, ReadWhole(dir.Path() + "/plot" + terminal->extension));
-    return error.empty() ? "" : request.path + ": " + error;
+    return WritePicture(request.path,
+                        ReadWhole(dir.Path() + "/plot" + terminal->extension),
+                        request.accept_shared);
 }

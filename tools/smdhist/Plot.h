@@ -12,6 +12,7 @@ struct PlotRequest {
     std::string path;  // ends in .svg or .png
     int width = 1200;
     int height = 1000;
+    bool accept_shared = false;  // a folder others can write to is refused unless accepted
 };
 
 // True when the path names a picture format the plot is drawn in.

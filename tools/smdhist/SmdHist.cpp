@@ -51,6 +51,7 @@ constexpr const char* kUsageText =
     "  -g, --gap SECONDS     gaps are steps longer than this (default: twice the usual step)\n"
     "  -p, --plot FILE       draw the values and alarms over time into FILE.svg or FILE.png\n"
     "      --size WxH        the picture's size in pixels (default 1200x1000)\n"
+    "      --allow-shared-dir  write the picture into a folder others can write to\n"
     "  -h, --help            this text\n"
     "exit status: 0 every block read and sound; 1 a damaged block or a torn tail (shown);\n"
     "2 bad options; 3 a file without a whole block; 4 a file missing or unreadable;\n"
@@ -64,6 +65,7 @@ struct Options {
     std::optional<std::int64_t> gap;
     std::optional<PlotRequest> plot;
     PlotRequest size;
+    bool accept_shared = false;
 };
 
 [[noreturn]] void Usage(const std::string& complaint)
@@ -124,7 +126,7 @@ void Check(const Options& options, bool csv, bool json)
 
 Options ReadOptions(int argc, char** argv)
 {
-    enum { kCsv = 1000, kSize };
+    enum { kCsv = 1000, kSize, kAcceptShared };
     static const option kLong[] = {
         {"csv", no_argument, nullptr, kCsv},
         {"json", no_argument, nullptr, 'j'},
@@ -136,6 +138,7 @@ Options ReadOptions(int argc, char** argv)
         {"gap", required_argument, nullptr, 'g'},
         {"plot", required_argument, nullptr, 'p'},
         {"size", required_argument, nullptr, kSize},
+        {"allow-shared-dir", no_argument, nullptr, kAcceptShared},
         {"help", no_argument, nullptr, 'h'},
         {nullptr, 0, nullptr, 0},
     };
@@ -160,6 +163,7 @@ Options ReadOptions(int argc, char** argv)
             break;
         case 'p': options.plot = PlotRequest{optarg}; break;
         case kSize: ReadSize(optarg, options.size); break;
+        case kAcceptShared: options.accept_shared = true; break;
         case 'h': std::fputs(kUsageText, stdout); std::exit(kSound);
         default: Usage("unknown option");
         }
@@ -172,6 +176,7 @@ Options ReadOptions(int argc, char** argv)
     if (options.plot) {
         options.plot->width = options.size.width;
         options.plot->height = options.size.height;
+        options.plot->accept_shared = options.accept_shared;
     }
     return options;
 }
