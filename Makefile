@@ -62,6 +62,9 @@ test-bench: bench-build bench-mipsel-build
 TEST_SUITES += test-mipsel
 .PHONY: mipsel mipsel-deps test-mipsel
 
+# The module's share of the board's flash, stripped.
+MODULE_BUDGET_KB := 140
+
 mipsel-deps:
 	@cmake/install-deps.sh mipsel
 	@cmake/fetch-mipsel-sysroot.sh build/sysroot-mipsel
@@ -76,6 +79,7 @@ test-mipsel: build mipsel-deps
 	ctest --preset mipsel
 	cmake/check-module-symbols.sh build/dev/quillmarups.so
 	cmake/check-module-symbols.sh --target mipsel build/mipsel/quillmarups.so
+	cmake/check-module-size.sh build/mipsel $(MODULE_BUDGET_KB)
 
 # ---- Reliability: sanitizers, valgrind, fuzzing, coverage ---------------------------
 # The suite runs the unit tests and the fuzz corpus under ASan+UBSan (clang),
