@@ -23,6 +23,7 @@
 
 #include "sim/UpsFaults.h"
 #include "tests/e2e/Child.h"
+#include "tests/e2e/JsonText.h"
 
 #if !defined(QUILL_SMDHOST) || !defined(QUILL_UPSSIM) || !defined(QUILL_MODULE)
 #error "QUILL_SMDHOST, QUILL_UPSSIM and QUILL_MODULE name the built programs and module"
@@ -42,16 +43,6 @@ using Events = std::vector<Json::Value>;
 
 constexpr unsigned int kDataId = 42;
 constexpr std::size_t kBlockSize = 76;
-
-Json::Value ParseJson(const std::string& text)
-{
-    Json::CharReaderBuilder builder;
-    Json::Value value;
-    std::string errors;
-    std::istringstream stream(text);
-    EXPECT_TRUE(Json::parseFromStream(builder, stream, &value, &errors)) << text;
-    return value;
-}
 
 std::string ReadFile(const std::string& path)
 {
