@@ -19,8 +19,8 @@ include(CheckCXXCompilerFlag)
 function(quill_for_size objects module)
     check_ipo_supported(RESULT lto OUTPUT why LANGUAGES CXX)
     if(NOT lto)
-        message(FATAL_ERROR "the module is built for size with link-time optimisation, "
-                            "which this compiler cannot do: ${why}")
+        message(FATAL_ERROR "the module is built for size with link-time optimisation, which "
+                            "this compiler cannot do (QUILL_MODULE_FOR_SIZE=OFF builds without): ${why}")
     endif()
     set(size_flags -Os -ffunction-sections -fdata-sections)
     check_cxx_compiler_flag(--param=max-inline-insns-size=12 QUILL_CXX_INLINE_SIZE_PARAM)
