@@ -56,11 +56,15 @@ test-bench: bench-build bench-mipsel-build
 	$(BENCH_MIPSEL_RUN) --benchmark_min_time=0
 
 # ---- The board: 32-bit little-endian MIPS ------------------------------------------
-# `make mipsel` builds the module for the controller's board into build/mipsel;
-# the suite builds everything for it, runs every test under qemu-mipsel and
-# checks the symbols of both the native and the board's module.
+# `make mipsel` builds the module for the controller's board into build/mipsel,
+# with the tools a field engineer runs on the board; the suite builds everything
+# for it, runs every test under qemu-mipsel, checks the symbols of both the
+# native and the board's module and the board's module against its budget.
 TEST_SUITES += test-mipsel
 .PHONY: mipsel mipsel-deps test-mipsel
+
+# The module's share of the board's flash, stripped.
+MODULE_BUDGET_KB := 140
 
 mipsel-deps:
 	@cmake/install-deps.sh mipsel
@@ -68,7 +72,7 @@ mipsel-deps:
 
 mipsel: mipsel-deps
 	cmake --preset mipsel
-	cmake --build --preset mipsel --target quillmarups
+	cmake --build --preset mipsel --target quillmarups board_tools
 
 test-mipsel: build mipsel-deps
 	cmake --preset mipsel
@@ -76,6 +80,7 @@ test-mipsel: build mipsel-deps
 	ctest --preset mipsel
 	cmake/check-module-symbols.sh build/dev/quillmarups.so
 	cmake/check-module-symbols.sh --target mipsel build/mipsel/quillmarups.so
+	cmake/check-module-size.sh build/mipsel $(MODULE_BUDGET_KB)
 
 # ---- Reliability: sanitizers, valgrind, fuzzing, coverage ---------------------------
 # The suite runs the unit tests and the fuzz corpus under ASan+UBSan (clang),
@@ -172,6 +177,31 @@ test-tsan: deps
 	cmake --preset tsan
 	cmake --build --preset tsan
 	ctest --preset tsan
+
+# ---- The emulated board: a whole mipsel system under qemu-system-mipsel ------------
+# `make board-image` puts Debian's Malta kernel and an initramfs of Debian's mipsel
+# packages, the module and the board's tools into build/board. The suite boots
+# it, polls upssim's demo scenario from the board and compares the run with the
+# build machine's; `make board` boots it with a shell on the console.
+# docs/board.md tells how.
+TEST_SUITES += test-board
+.PHONY: board board-image test-board
+
+BOARD_IMAGE := build/board
+# A bench host configuration to find in /etc/smdhost on the board, and what upssim plays.
+BOARD_CONFIG ?=
+BOARD_SCENARIO ?=
+
+board-image: mipsel
+	@cmake/install-deps.sh board
+	cmake --build --preset mipsel --target unaligned_probe
+	board/make-image.sh build/mipsel $(BOARD_IMAGE) $(BOARD_CONFIG)
+
+test-board: build board-image
+	./build/dev/tests/board/board_tests $(BOARD_IMAGE)
+
+board: build board-image
+	board/shell.sh $(BOARD_IMAGE) build/dev/bin/upssim $(BOARD_SCENARIO)
 
 # ---- Every suite -------------------------------------------------------------------
 test:

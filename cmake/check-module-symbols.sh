@@ -10,8 +10,11 @@
 #    may be);
 #  - every symbol it leaves undefined is the host's (its device, provider and
 #    controller classes, get_ttime), jsoncpp's, the C++ runtime's or the C
-#    library's, and it needs no other shared library.
-# Prints each fault, naming the symbol, and exits 1 if there is any.
+#    library's, and it needs no other shared library;
+#  - no symbol it needs from the runtimes is of a newer version than the
+#    board's requirements below.
+# Prints each fault, naming the symbol, and exits 1 if there is any; else the
+# shared libraries and the newest runtime versions the module needs.
 # Usage: cmake/check-module-symbols.sh [--target mipsel] MODULE.so
 set -euo pipefail
 
@@ -30,6 +33,12 @@ host_symbol="^${special}${host_classes}(::|\$)|^get_ttime\\("
 jsoncpp_symbol="^${special}Json::"
 runtime_version='^(GLIBC|GLIBCXX|CXXABI|GCC)_'
 toolchain_hooks='^(__gmon_start__|__cxa_finalize|_ITM_registerTMCloneTable|_ITM_deregisterTMCloneTable)$'
+# The newest version of each runtime the board must provide, as README states
+# them: a module that needs a newer one does not load there. GLIBC_2.32
+# (__libc_single_threaded, read by shared_ptr's count) and GLIBCXX_3.4.29
+# (std::__throw_bad_array_new_length, from the allocations of std::regex)
+# come from the toolchain's C++ headers.
+declare -A newest_allowed=([GLIBC]=2.32 [GLIBCXX]=3.4.29 [CXXABI]=1.3 [GCC]=3.3.1)
 runtime_libraries='^(libjsoncpp\.so\.[0-9]+|libstdc\+\+\.so\.6|libgcc_s\.so\.1|libc\.so\.6|libm\.so\.6|libpthread\.so\.0|libdl\.so\.2)$'
 
 faults=0
@@ -85,6 +94,17 @@ symbol_table() {
     paste <(printf '%s\n' "$raw") <(printf '%s\n' "$raw" | cut -f4 | c++filt)
 }
 
+# True when version A is newer than version B (dotted numbers).
+newer() { [ "$1" != "$2" ] && [ "$(printf '%s\n%s\n' "$1" "$2" | sort -V | tail -n 1)" = "$1" ]; }
+
+check_runtime_version() {
+    local name=$1 version=$2 runtime=${2%%_*} allowed
+    allowed=${newest_allowed[$runtime]:-}
+    if [ -n "$allowed" ] && newer "${version#*_}" "$allowed"; then
+        fault "needs $name@$version, newer than the board's ${runtime}_$allowed"
+    fi
+}
+
 check_symbols() {
     local type bind index name version plain entry=0
     undefined=0
@@ -103,7 +123,11 @@ check_symbols() {
             continue
         fi
         undefined=$((undefined + 1))
-        if [[ "$version" =~ $runtime_version ]] || [[ "$plain" =~ $host_symbol ]] ||
+        if [[ "$version" =~ $runtime_version ]]; then
+            check_runtime_version "$plain" "$version"
+            continue
+        fi
+        if [[ "$plain" =~ $host_symbol ]] ||
             [[ "$plain" =~ $jsoncpp_symbol ]]; then
             continue
         fi
@@ -121,11 +145,22 @@ check_symbols() {
     fi
 }
 
+needed_libraries() { readelf -d "$module" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p'; }
+
 check_libraries() {
     local library
-    for library in $(readelf -d "$module" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p'); do
+    for library in $(needed_libraries); do
         [[ "$library" =~ $runtime_libraries ]] || fault "needs the library $library"
     done
+}
+
+# The newest version the module needs of each runtime, e.g. "GLIBC_2.32 GLIBCXX_3.4.29".
+newest_versions() {
+    local runtime
+    for runtime in GLIBC GLIBCXX CXXABI GCC; do
+        readelf -V --wide "$module" | grep -o "Name: ${runtime}_[0-9.]*" | cut -d' ' -f2 |
+            sort -V | tail -n 1
+    done | paste -sd' '
 }
 
 check_header
@@ -136,3 +171,4 @@ if [ "$faults" -gt 0 ]; then
     exit 1
 fi
 echo "$module: symbols OK ($header_summary; exports get_providers; $undefined undefined, all from the host, jsoncpp or the runtimes)"
+echo "$module: needs $(needed_libraries | paste -sd' '); newest versions $(newest_versions)"

@@ -2,12 +2,14 @@
 # Unpacks Debian's mipsel builds of the libraries the module and its tests link
 # (jsoncpp, Boost, Google Benchmark) into a sysroot inside the build tree, so that nothing foreign
 # is installed system-wide. The C and C++ runtimes come with the cross
-# toolchain in /usr/mipsel-linux-gnu. Does nothing when the sysroot already
+# toolchain in /usr/mipsel-linux-gnu. Given packages are unpacked instead of
+# those (the emulated board's root). Does nothing when the sysroot already
 # holds this package list.
-# Usage: cmake/fetch-mipsel-sysroot.sh [SYSROOT]   (default build/sysroot-mipsel)
+# Usage: cmake/fetch-mipsel-sysroot.sh [SYSROOT [PACKAGE...]]   (default build/sysroot-mipsel)
 set -euo pipefail
 
 sysroot=${1:-build/sysroot-mipsel}
+shift $(($# > 0 ? 1 : 0))
 packages=(
     libjsoncpp25 libjsoncpp-dev
     libboost1.74-dev
@@ -16,6 +18,9 @@ packages=(
     libboost-atomic1.74.0 libboost-atomic1.74-dev
     libbenchmark1debian libbenchmark-dev
 )
+if [ $# -gt 0 ]; then
+    packages=("$@")
+fi
 stamp="$sysroot/.packages"
 
 if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "${packages[*]}" ]; then

@@ -1,6 +1,6 @@
 // A tiny module with one fault that cmake/check-module-symbols.sh must refuse,
-// chosen by a definition: QUILL_LEAKS_A_CLASS, QUILL_NEEDS_A_FOREIGN_SYMBOL or
-// QUILL_MANGLES_THE_ENTRY. Built with hidden visibility, like the real module.
+// chosen by a definition: QUILL_LEAKS_A_CLASS, QUILL_NEEDS_A_FOREIGN_SYMBOL,
+// QUILL_MANGLES_THE_ENTRY or QUILL_NEEDS_A_NEWER_RUNTIME. Built with hidden visibility, like the real module.
 
 #if defined(QUILL_MANGLES_THE_ENTRY)
 __attribute__((visibility("default"))) int get_providers() { return 0; }
@@ -26,4 +26,11 @@ int QuillmarUPS::process(unsigned char*, unsigned int len) { return len > 0 ? 1 
 int OpenSerialPort(const char* device);
 
 int OpenPort() { return OpenSerialPort("ttyS1"); }
+#endif
+
+#if defined(QUILL_NEEDS_A_NEWER_RUNTIME)
+#include <unistd.h>
+
+// closefrom came with GLIBC_2.34, newer than the board's C library.
+void CloseInherited() { closefrom(3); }
 #endif
