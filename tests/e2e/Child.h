@@ -109,6 +109,11 @@ private:
     // Reads what has come, waiting until `deadline` at most; false when nothing came.
     bool Gather(Clock::time_point deadline)
     {
+        if (ended_) {
+            // A closed pipe polls ready at once: wait out the time instead of spinning.
+            std::this_thread::sleep_until(deadline);
+            return false;
+        }
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
         pollfd in{out_, POLLIN, 0};
