@@ -19,13 +19,6 @@ namespace {
 constexpr mode_t kFolderMode = 0755;
 constexpr int kTemporaryAttempts = 16;
 
-bool Failed(Error& error, int code, const std::string& text)
-{
-    error.code = code;
-    error.text = text + (code != 0 ? std::string(": ") + std::strerror(code) : "");
-    return false;
-}
-
 std::string Octal(mode_t mode)
 {
     char text[8];
@@ -76,26 +69,6 @@ std::string Shared(const struct stat& st)
     return "";
 }
 
-bool WriteAll(int fd, const void* data, std::size_t len)
-{
-    const auto* bytes = static_cast<const unsigned char*>(data);
-    while (len > 0) {
-        const ssize_t written = ::write(fd, bytes, len);
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            if (written == 0) {
-                errno = ENOSPC;
-            }
-            return false;
-        }
-        bytes += written;
-        len -= static_cast<std::size_t>(written);
-    }
-    return true;
-}
-
 std::string RandomSuffix()
 {
     unsigned char bytes[6] = {};
@@ -134,7 +107,36 @@ std::string FolderOf(const std::string& path)
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+std::string NameOf(const std::string& path) { return path.substr(path.rfind('/') + 1); }
+
 }  // namespace
+
+bool Failed(Error& error, int code, const std::string& text)
+{
+    error.code = code;
+    error.text = text + (code != 0 ? std::string(": ") + std::strerror(code) : "");
+    return false;
+}
+
+bool WriteAll(int fd, const void* data, std::size_t len)
+{
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    while (len > 0) {
+        const ssize_t written = ::write(fd, bytes, len);
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            if (written == 0) {
+                errno = ENOSPC;
+            }
+            return false;
+        }
+        bytes += written;
+        len -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
 
 Folder::Folder(Folder&& other) noexcept
     : fd_(std::exchange(other.fd_, -1)), path_(std::move(other.path_))
@@ -370,8 +372,7 @@ int OpenNamedFile(const std::string& path, const FolderRules& rules, Error& erro
     if (!folder.Open(FolderOf(path), rules, error)) {
         return -1;
     }
-    const std::size_t slash = path.rfind('/');
-    return folder.OpenAppend(slash == std::string::npos ? path : path.substr(slash + 1), 0644,
+    return folder.OpenAppend(NameOf(path), 0644,
                              error);
 }
 
@@ -382,9 +383,7 @@ bool ReplaceNamedFile(const std::string& path, const void* data, std::size_t len
     if (!folder.Open(FolderOf(path), rules, error)) {
         return false;
     }
-    const std::size_t slash = path.rfind('/');
-    return folder.Replace(slash == std::string::npos ? path : path.substr(slash + 1), data, len,
-                          mode, error);
+    return folder.Replace(NameOf(path), data, len, mode, error);
 }
 
 }  // namespace safe_file

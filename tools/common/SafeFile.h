@@ -26,6 +26,14 @@ struct Error {
     std::string text;
 };
 
+// Sets `error` to `text` and the system's reason for `code` (none for 0);
+// answers false, for returning at once.
+bool Failed(Error& error, int code, const std::string& text);
+
+// Writes every byte, again after an interruption. False with errno set
+// (ENOSPC for a write that took nothing) otherwise.
+bool WriteAll(int fd, const void* data, std::size_t len);
+
 struct FolderRules {
     bool create = false;         // make it, mode 0755, when missing
     bool accept_shared = false;  // accept a folder others can write to

@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "tools/common/AlarmTexts.h"
+#include "tools/common/Duration.h"
 #include "tools/smdhist/HistTime.h"
 
 namespace {
@@ -118,18 +119,18 @@ std::string DeviceSummary::Text() const
 {
     return Format("data id %u: %llu blocks from %s to %s (%s)\n", data_id_,
                   static_cast<unsigned long long>(blocks_), Iso(first_).c_str(),
-                  Iso(last_).c_str(), hist_time::Duration(last_.epoch - first_.epoch).c_str()) +
+                  Iso(last_).c_str(), DurationText(last_.epoch - first_.epoch).c_str()) +
            GapsText() + ValuesText() + AlarmsText();
 }
 
 std::string DeviceSummary::GapsText() const
 {
     std::string text = Format("gaps longer than %s (the usual step is %s): %zu\n",
-                              hist_time::Duration(gaps_.Threshold()).c_str(),
-                              hist_time::Duration(gaps_.Usual()).c_str(), gaps_.Gaps().size());
+                              DurationText(gaps_.Threshold()).c_str(),
+                              DurationText(gaps_.Usual()).c_str(), gaps_.Gaps().size());
     text += Listed(gaps_.Gaps(), [](const GapFinder::Gap& gap) {
         return Format("%s to %s  %s without a block, after block %llu", Iso(gap.from).c_str(),
-                      Iso(gap.to).c_str(), hist_time::Duration(gap.Seconds()).c_str(),
+                      Iso(gap.to).c_str(), DurationText(gap.Seconds()).c_str(),
                       static_cast<unsigned long long>(gap.from.number));
     });
     if (gaps_.Backwards() > 0) {
@@ -166,7 +167,7 @@ std::string DeviceSummary::AlarmsText() const
         text += Listed(intervals, [](const Interval& interval) {
             return Format("%s to %s  %s  (blocks %llu to %llu)%s", Iso(interval.start).c_str(),
                           Iso(interval.End()).c_str(),
-                          hist_time::Duration(interval.Seconds()).c_str(),
+                          DurationText(interval.Seconds()).c_str(),
                           static_cast<unsigned long long>(interval.start.number),
                           static_cast<unsigned long long>(interval.last_on.number),
                           interval.cleared ? "" : ", still on at the last block");

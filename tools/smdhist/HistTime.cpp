@@ -1,7 +1,5 @@
 #include "tools/smdhist/HistTime.h"
 
-#include <cstdio>
-
 #include "tools/common/DataBlock.h"
 
 namespace hist_time {
@@ -122,27 +120,6 @@ std::optional<std::int64_t> ParseIso(const std::string& text, bool to_end)
     }
     const std::int64_t start = zone ? WallSeconds(stamp) - *zone : *Epoch(stamp);
     return to_end ? start + unit - 1 : start;
-}
-
-std::string Duration(std::int64_t seconds)
-{
-    char text[48];
-    if (seconds < kMinute) {
-        std::snprintf(text, sizeof(text), "%lld s", static_cast<long long>(seconds));
-    } else if (seconds < kHour) {
-        std::snprintf(text, sizeof(text), "%lld min %02lld s",
-                      static_cast<long long>(seconds / kMinute),
-                      static_cast<long long>(seconds % kMinute));
-    } else if (seconds < kDay) {
-        std::snprintf(text, sizeof(text), "%lld h %02lld min",
-                      static_cast<long long>(seconds / kHour),
-                      static_cast<long long>(seconds % kHour / kMinute));
-    } else {
-        std::snprintf(text, sizeof(text), "%lld d %02lld h",
-                      static_cast<long long>(seconds / kDay),
-                      static_cast<long long>(seconds % kDay / kHour));
-    }
-    return text;
 }
 
 }  // namespace hist_time

@@ -23,7 +23,4 @@ std::optional<std::int64_t> Epoch(const ttime& stamp);
 // day or minute stands for its last second. Nothing when it is no such time.
 std::optional<std::int64_t> ParseIso(const std::string& text, bool to_end);
 
-// "45 s", "2 min 05 s", "1 h 02 min", "3 d 04 h".
-std::string Duration(std::int64_t seconds);
-
 }  // namespace hist_time

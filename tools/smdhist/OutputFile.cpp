@@ -1,7 +1,5 @@
 #include "tools/smdhist/OutputFile.h"
 
-#include "tools/common/SafeFile.h"
-
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -9,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+
+#include "tools/common/SafeFile.h"
 
 PrivateDir::PrivateDir()
 {
@@ -37,18 +37,12 @@ std::string WritePrivateFile(const std::string& path, const std::string& content
     if (fd < 0) {
         return "cannot make " + path + ": " + std::strerror(errno);
     }
-    std::string error;
-    for (std::size_t at = 0; error.empty() && at < content.size();) {
-        const ssize_t written = ::write(fd, content.data() + at, content.size() - at);
-        if (written < 0 && errno != EINTR) {
-            error = "cannot write " + path + ": " + std::strerror(errno);
-        }
-        at += written > 0 ? static_cast<std::size_t>(written) : 0;
+    const bool written = safe_file::WriteAll(fd, content.data(), content.size());
+    const int code = errno;
+    if (::close(fd) != 0 || !written) {
+        return "cannot write " + path + ": " + std::strerror(written ? errno : code);
     }
-    if (::close(fd) != 0 && error.empty()) {
-        error = "cannot write " + path + ": " + std::strerror(errno);
-    }
-    return error;
+    return "";
 }
 
 std::string WritePicture(const std::string& path, const std::string& content, bool accept_shared)

@@ -66,7 +66,7 @@ std::chrono::milliseconds Seconds(const Json::Value& entry, const char* key,
         WrongKind(*value, where, key, expected);
     }
     const double seconds = value->asDouble();
-    if (seconds < least || (least > 0.0 && seconds <= 0.0) || seconds > 86400.0) {
+    if (seconds < least || seconds > 86400.0) {
         Fail(*value, where, "\"" + std::string(key) + "\" is " + expected + ", not " +
                                 value->asString());
     }

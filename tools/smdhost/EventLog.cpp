@@ -10,6 +10,7 @@
 #include "tools/common/DataBlock.h"
 #include "tools/common/Escape.h"
 #include "tools/common/IsoNow.h"
+#include "tools/common/SafeFile.h"
 #include "ups/UpsProtocol.h"
 
 namespace {
@@ -99,13 +100,7 @@ void EventLog::Emit(const Json::Value& event, const std::string& text, int fd)
     line += '\n';
     fd = fd < 0 ? fd_ : fd;
     std::lock_guard<std::mutex> lock(mutex_);
-    for (std::size_t at = 0; at < line.size();) {
-        const ssize_t written = ::write(fd, line.data() + at, line.size() - at);
-        if (written <= 0) {
-            return;
-        }
-        at += static_cast<std::size_t>(written);
-    }
+    safe_file::WriteAll(fd, line.data(), line.size());  // an output that is gone stays quiet
 }
 
 void EventLog::Started(const Device& device, const std::string& type, const std::string& port,

@@ -1,16 +1,15 @@
 #include "tools/smdhost/FailureReport.h"
 
+#include "tools/common/Duration.h"
+
+namespace {
+
 std::string Lasting(std::chrono::steady_clock::duration duration)
 {
-    const long long seconds = std::chrono::duration_cast<std::chrono::seconds>(duration).count();
-    if (seconds < 60) {
-        return std::to_string(seconds) + " s";
-    }
-    if (seconds < 3600) {
-        return std::to_string(seconds / 60) + " min " + std::to_string(seconds % 60) + " s";
-    }
-    return std::to_string(seconds / 3600) + " h " + std::to_string(seconds % 3600 / 60) + " min";
+    return DurationText(std::chrono::duration_cast<std::chrono::seconds>(duration).count());
 }
+
+}  // namespace
 
 bool Reminder::Due(Clock::time_point now)
 {

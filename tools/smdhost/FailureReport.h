@@ -5,10 +5,6 @@
 
 #include "tools/smdhost/EventLog.h"
 
-// How long something has gone on, for a person: "42 s", "3 min 5 s",
-// "2 h 10 min".
-std::string Lasting(std::chrono::steady_clock::duration duration);
-
 // True at most once a minute: the pace of the reminders of a fault that goes on.
 class Reminder {
 public:

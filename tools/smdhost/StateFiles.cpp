@@ -4,18 +4,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 
-namespace {
-
-bool Failed(safe_file::Error& error, int code, const std::string& text)
-{
-    error.code = code;
-    error.text = text + ": " + std::strerror(code);
-    return false;
-}
-
-}  // namespace
+using safe_file::Failed;
 
 StateFiles::StateFiles(const safe_file::Folder& folder, unsigned int data_id,
                        std::size_t block_size)
@@ -103,21 +93,12 @@ bool StateFiles::Append(const unsigned char* data, unsigned int len, safe_file::
         CloseHistory();
         return Failed(error, ENOENT, "cannot store in " + HistoryPath() + ", it was removed");
     }
-    for (unsigned int at = 0; at < len;) {
-        const ssize_t written = ::write(history_fd_, data + at, len - at);
-        if (written < 0 && errno == EINTR) {
-            continue;
+    if (!safe_file::WriteAll(history_fd_, data, len)) {
+        const int code = errno;
+        if (::ftruncate(history_fd_, history_size_) != 0) {
+            CloseHistory();  // opened again, and its torn end cut, with the next block
         }
-        if (written <= 0) {
-            const int code = written == 0 ? ENOSPC : errno;
-            const bool rolled_back = ::ftruncate(history_fd_, history_size_) == 0;
-            Failed(error, code, "cannot store in " + HistoryPath());
-            if (!rolled_back) {
-                CloseHistory();
-            }
-            return false;
-        }
-        at += static_cast<unsigned int>(written);
+        return Failed(error, code, "cannot store in " + HistoryPath());
     }
     history_size_ += len;
     return true;
