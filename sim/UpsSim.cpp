@@ -2,7 +2,6 @@
 // a UPS does, on a pseudo-terminal or a serial device, with the readings of a
 // scenario and, on request, faults.
 #include <fcntl.h>
-#include <getopt.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -22,10 +21,13 @@
 #include <thread>
 #include <vector>
 
+#include "tools/common/Diagnostics.h"
 #include "tools/common/Escape.h"
+#include "tools/common/ExitStatus.h"
 #include "tools/common/SerialPort.h"
 #include "sim/Scenario.h"
 #include "sim/UpsAnswers.h"
+#include "sim/SimOptions.h"
 #include "sim/UpsFaults.h"
 
 namespace {
@@ -34,49 +36,9 @@ using Clock = std::chrono::steady_clock;
 using ups_faults::Answer;
 using ups_faults::Fault;
 
-constexpr const char* kUsage =
-    "usage: upssim [options]\n"
-    "  -s, --scenario FILE       what the UPS reports over time (default: on line, steady)\n"
-    "  -p, --port DEVICE         answer on this serial device instead of a pseudo-terminal\n"
-    "  -l, --link PATH           make PATH a symbolic link to the pseudo-terminal's end\n"
-    "  -b, --baud N              line speed, and the pace of the answers (default 2400)\n"
-    "      --fast                answer at once, unpaced\n"
-    "  -f, --fault NAME[=RATE]   put the fault into answers at RATE, 0 to 1 (default 1);\n"
-    "                            may be repeated\n"
-    "      --seed N              seed of the fault draws (default 1)\n"
-    "  -v, --verbose             show every command, how it was answered and the bytes sent\n"
-    "  -h, --help                this text\n"
-    "faults:\n";
-
-struct Options {
-    std::string scenario;
-    std::string port;
-    std::string link;
-    int baud = 2400;
-    bool fast = false;
-    std::map<Fault, double> faults;
-    unsigned int seed = 1;
-    bool verbose = false;
-};
-
 std::atomic<bool> g_stop{false};
 
 extern "C" void OnStopSignal(int) { g_stop = true; }
-
-void PrintUsage(std::FILE* out)
-{
-    std::fputs(kUsage, out);
-    for (const auto& info : ups_faults::kFaults) {
-        std::fprintf(out, "  %-12s %s\n", info.name, info.summary);
-    }
-}
-
-[[noreturn]] void Usage(const std::string& complaint)
-{
-    std::fprintf(stderr, "upssim: %s\n", complaint.c_str());
-    PrintUsage(stderr);
-    std::exit(2);
-}
 
 void Say(const std::string& line)
 {
@@ -84,68 +46,11 @@ void Say(const std::string& line)
     std::fflush(stdout);
 }
 
-double Number(const std::string& text, double low, double high)
-{
-    char* end = nullptr;
-    const double value = std::strtod(text.c_str(), &end);
-    if (text.empty() || *end != '\0' || value < low || value > high) {
-        Usage("not a number from " + std::to_string(low) + " to " + std::to_string(high) +
-              ": " + text);
-    }
-    return value;
-}
-
-void AddFault(const std::string& fault_option, Options& options)
-{
-    const std::size_t equals = fault_option.find('=');
-    const std::string name = fault_option.substr(0, equals);
-    const ups_faults::FaultInfo* info = ups_faults::FindFault(name);
-    if (info == nullptr) {
-        Usage("no such fault: " + name);
-    }
-    options.faults[info->fault] =
-        equals == std::string::npos ? 1.0 : Number(fault_option.substr(equals + 1), 0.0, 1.0);
-}
-
-Options ReadOptions(int argc, char** argv)
-{
-    enum { kFast = 1000, kSeed };
-    static const option kLong[] = {
-        {"scenario", required_argument, nullptr, 's'}, {"port", required_argument, nullptr, 'p'},
-        {"link", required_argument, nullptr, 'l'},     {"baud", required_argument, nullptr, 'b'},
-        {"fast", no_argument, nullptr, kFast},         {"fault", required_argument, nullptr, 'f'},
-        {"seed", required_argument, nullptr, kSeed},   {"verbose", no_argument, nullptr, 'v'},
-        {"help", no_argument, nullptr, 'h'},           {nullptr, 0, nullptr, 0},
-    };
-    Options options;
-    for (int option; (option = getopt_long(argc, argv, "s:p:l:b:f:vh", kLong, nullptr)) != -1;) {
-        switch (option) {
-        case 's': options.scenario = optarg; break;
-        case 'p': options.port = optarg; break;
-        case 'l': options.link = optarg; break;
-        case 'b': options.baud = static_cast<int>(Number(optarg, 50, 4000000)); break;
-        case kFast: options.fast = true; break;
-        case 'f': AddFault(optarg, options); break;
-        case kSeed: options.seed = static_cast<unsigned int>(Number(optarg, 0, 4294967295.0)); break;
-        case 'v': options.verbose = true; break;
-        case 'h': PrintUsage(stdout); std::exit(0);
-        default: Usage("unknown option");
-        }
-    }
-    if (optind < argc) {
-        Usage(std::string("unexpected argument: ") + argv[optind]);
-    }
-    if (!options.port.empty() && !options.link.empty()) {
-        Usage("--link names a pseudo-terminal; it does not go with --port");
-    }
-    return options;
-}
-
 // The UPS's end of the line: a pseudo-terminal or a serial device.
 class UpsLine {
 public:
     // Opens the line and says where a host finds it.
-    explicit UpsLine(const Options& options) : link_(options.link)
+    explicit UpsLine(const SimOptions& options) : link_(options.link)
     {
         if (!options.port.empty()) {
             if (!port_.Open(options.port, options.baud)) {
@@ -223,7 +128,7 @@ private:
 
 class Simulator {
 public:
-    Simulator(const Options& options, ups_sim::Scenario scenario, int fd)
+    Simulator(const SimOptions& options, ups_sim::Scenario scenario, int fd)
         : options_(options), player_(std::move(scenario)), rng_(options.seed), fd_(fd)
     {
     }
@@ -350,7 +255,7 @@ private:
         }
     }
 
-    const Options& options_;
+    const SimOptions& options_;
     ups_sim::ScenarioPlayer player_;
     std::mt19937 rng_;
     int fd_;
@@ -360,7 +265,7 @@ private:
 
 int main(int argc, char** argv)
 {
-    const Options options = ReadOptions(argc, argv);
+    const SimOptions options = ReadSimOptions(argc, argv);
     struct sigaction action {};
     action.sa_handler = OnStopSignal;
     sigemptyset(&action.sa_mask);
@@ -376,8 +281,8 @@ int main(int argc, char** argv)
         UpsLine line(options);
         Simulator(options, std::move(scenario), line.Fd()).Run();
     } catch (const std::exception& error) {
-        std::fprintf(stderr, "upssim: %s\n", error.what());
-        return 1;
+        diagnostics::Error(error.what());
+        return exit_status::upssim::kCannotStart;
     }
     return 0;
 }

@@ -20,136 +20,22 @@
 #include <thread>
 #include <vector>
 
+#include "tools/common/Diagnostics.h"
+#include "tools/common/ExitStatus.h"
 #include "tools/smdhost/BenchConfig.h"
 #include "tools/smdhost/BenchDevice.h"
 #include "tools/smdhost/EventLog.h"
+#include "tools/smdhost/HostOptions.h"
 #include "plugin/Provider.h"
 #include "tools/common/SafeFile.h"
 #include "tools/smdhost/StopSignal.h"
 
 namespace {
 
-// Exit statuses; when several apply, the highest of 1, 3 and 4.
-constexpr int kAllCompleted = 0;
-constexpr int kDeviceFailed = 1;  // a cycle failed, or the module refused a device's settings
-constexpr int kCannotStart = 2;   // options, configuration, state folder, module
-constexpr int kNotStored = 3;     // a block was not stored, or a state file was refused
-constexpr int kPortRefused = 4;   // a port is held by another program or is no terminal
+using exit_status::kSuccess;
+using namespace exit_status::smdhost;
 
-constexpr const char* kUsage =
-    "usage: smdhost [options]\n"
-    "  -c, --config FILE         the devices to run (JSON); without it, one device on --port\n"
-    "  -m, --module PATH         the driver module (default: \"module\" of the configuration)\n"
-    "  -p, --port DEVICE         serial port of the first device, e.g. /dev/ttyUSB0\n"
-    "  -s, --state-dir DIR       where history and cache files go (default: \"state_dir\"\n"
-    "                            of the configuration, else smdhost-state)\n"
-    "  -n, --cycles N            stop after N poll cycles of each device, N from 1 (default:\n"
-    "                            run until SIGINT or SIGTERM)\n"
-    "  -j, --json                one JSON object per event instead of text\n"
-    "  -t, --trace[=FILE]        every byte on the lines, both ways, to FILE (default: with\n"
-    "                            the events)\n"
-    "      --module-output FILE  where the module's own diagnostic lines go (default: standard\n"
-    "                            output; standard error with --json)\n"
-    "      --no-cache            do not hand the cached block to the driver at start\n"
-    "      --allow-shared-state-dir\n"
-    "                            accept a state folder (or a folder of --trace and\n"
-    "                            --module-output) that others can write to\n"
-    "  -h, --help                this text\n"
-    "exit status: 0 every cycle of every device completed; 1 a cycle failed or the module\n"
-    "refused a device's settings; 2 the host could not start; 3 a block was not stored, or\n"
-    "a state file was refused; 4 a port is held by another program or is no terminal;\n"
-    "128+N a second signal N stopped the host at once\n";
-
-struct Options {
-    std::string config;
-    std::string module;
-    std::string port;
-    std::string state_dir;
-    std::string module_output;
-    unsigned int cycles = 0;
-    bool json = false;
-    bool reload_cache = true;
-    bool trace = false;
-    std::string trace_file;  // empty: with the events
-    bool accept_shared = false;
-};
-
-[[noreturn]] void Usage(const std::string& complaint)
-{
-    std::fprintf(stderr, "smdhost: %s\n%s", complaint.c_str(), kUsage);
-    std::exit(kCannotStart);
-}
-
-unsigned int Count(const char* text)
-{
-    char* end = nullptr;
-    errno = 0;
-    const unsigned long count = std::strtoul(text, &end, 10);
-    if (errno != 0 || end == text || *end != '\0' || text[0] == '-' || count > 1000000000UL) {
-        Usage(std::string("not a count: ") + text);
-    }
-    if (count == 0) {
-        Usage("--cycles 0 would run no cycle; leave --cycles out to run until stopped");
-    }
-    return static_cast<unsigned int>(count);
-}
-
-// --trace takes its file as "--trace=FILE", "-tFILE" or the next argument
-// when that is no option.
-void TraceOption(int argc, char** argv, Options& options)
-{
-    options.trace = true;
-    if (optarg != nullptr) {
-        options.trace_file = optarg;
-    } else if (optind < argc && argv[optind][0] != '-') {
-        options.trace_file = argv[optind++];
-    }
-}
-
-Options ReadOptions(int argc, char** argv)
-{
-    enum { kModuleOutput = 1000, kNoCache, kAcceptShared };
-    static const option kLong[] = {
-        {"config", required_argument, nullptr, 'c'},
-        {"module", required_argument, nullptr, 'm'},
-        {"port", required_argument, nullptr, 'p'},
-        {"state-dir", required_argument, nullptr, 's'},
-        {"cycles", required_argument, nullptr, 'n'},
-        {"json", no_argument, nullptr, 'j'},
-        {"module-output", required_argument, nullptr, kModuleOutput},
-        {"no-cache", no_argument, nullptr, kNoCache},
-        {"trace", optional_argument, nullptr, 't'},
-        {"allow-shared-state-dir", no_argument, nullptr, kAcceptShared},
-        {"help", no_argument, nullptr, 'h'},
-        {nullptr, 0, nullptr, 0},
-    };
-    Options options;
-    for (int option; (option = getopt_long(argc, argv, "c:m:p:s:n:jt::h", kLong, nullptr)) != -1;) {
-        switch (option) {
-        case 'c': options.config = optarg; break;
-        case 'm': options.module = optarg; break;
-        case 'p': options.port = optarg; break;
-        case 's': options.state_dir = optarg; break;
-        case 'n': options.cycles = Count(optarg); break;
-        case 'j': options.json = true; break;
-        case kModuleOutput: options.module_output = optarg; break;
-        case kNoCache: options.reload_cache = false; break;
-        case 't': TraceOption(argc, argv, options); break;
-        case kAcceptShared: options.accept_shared = true; break;
-        case 'h': std::fputs(kUsage, stdout); std::exit(kAllCompleted);
-        default: Usage("unknown option");
-        }
-    }
-    if (optind < argc) {
-        Usage(std::string("unexpected argument: ") + argv[optind]);
-    }
-    if (options.config.empty() && options.port.empty()) {
-        Usage("give a configuration file (--config) or a serial port (--port)");
-    }
-    return options;
-}
-
-BenchConfig ReadConfig(const Options& options)
+BenchConfig ReadConfig(const HostOptions& options)
 {
     BenchConfig config;
     if (!options.config.empty()) {
@@ -172,7 +58,7 @@ BenchConfig ReadConfig(const Options& options)
     return config;
 }
 
-safe_file::FolderRules Rules(const Options& options, bool create)
+safe_file::FolderRules Rules(const HostOptions& options, bool create)
 {
     safe_file::FolderRules rules;
     rules.create = create;
@@ -182,7 +68,7 @@ safe_file::FolderRules Rules(const Options& options, bool create)
 }
 
 // The state folder, opened once for every file in it.
-safe_file::Folder OpenStateFolder(const std::string& path, const Options& options)
+safe_file::Folder OpenStateFolder(const std::string& path, const HostOptions& options)
 {
     safe_file::Folder folder;
     safe_file::Error error;
@@ -193,7 +79,7 @@ safe_file::Folder OpenStateFolder(const std::string& path, const Options& option
 }
 
 // A file the host writes for its user, under the rules of the state files.
-int OpenOutput(const std::string& path, const Options& options)
+int OpenOutput(const std::string& path, const HostOptions& options)
 {
     safe_file::Error error;
     const int fd = safe_file::OpenNamedFile(path, Rules(options, false), error);
@@ -226,7 +112,7 @@ std::string LoadHint(const std::string& module)
 // The events go to the standard output as it is now; the module's own lines
 // (which it writes with std::cout) go where --module-output says. Answers the
 // descriptor for the events.
-int SeparateOutputs(const Options& options)
+int SeparateOutputs(const HostOptions& options)
 {
     std::fflush(stdout);
     const int events = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
@@ -271,7 +157,7 @@ struct Refusals {
 // Makes and starts the configured devices; those that cannot run are shown
 // and left out.
 std::vector<std::shared_ptr<BenchDevice>> StartDevices(const BenchConfig& config,
-                                                       const Options& options,
+                                                       const HostOptions& options,
                                                        const SMDSPDeviceProvider& provider,
                                                        const safe_file::Folder& state,
                                                        BenchDevice::Trace trace, EventLog& log,
@@ -350,11 +236,11 @@ int ExitStatus(const std::vector<std::shared_ptr<BenchDevice>>& devices, const R
     if (not_stored) {
         return kNotStored;
     }
-    return failed ? kDeviceFailed : kAllCompleted;
+    return failed ? kDeviceFailed : kSuccess;
 }
 
 // Starts every device and runs each on its own thread. Answers the exit status.
-int RunDevices(const BenchConfig& config, const Options& options,
+int RunDevices(const BenchConfig& config, const HostOptions& options,
                const SMDSPDeviceProvider& provider, const safe_file::Folder& state,
                BenchDevice::Trace trace, EventLog& log)
 {
@@ -371,7 +257,7 @@ int RunDevices(const BenchConfig& config, const Options& options,
 
 int main(int argc, char** argv)
 {
-    const Options options = ReadOptions(argc, argv);
+    const HostOptions options = ReadHostOptions(argc, argv);
     // A file past its size limit must fail its write, not end the host.
     ::signal(SIGXFSZ, SIG_IGN);
     BenchConfig config;
@@ -387,18 +273,17 @@ int main(int argc, char** argv)
         }
         events_fd = SeparateOutputs(options);
     } catch (const std::exception& error) {
-        std::fprintf(stderr, "smdhost: %s\n", error.what());
+        diagnostics::Error(error.what());
         return kCannotStart;
     }
     if (!StopSignal::Install()) {
-        std::fprintf(stderr, "smdhost: cannot watch for signals: %s\n", std::strerror(errno));
+        diagnostics::Error(std::string("cannot watch for signals: ") + std::strerror(errno));
         return kCannotStart;
     }
     const std::string module_path = ModulePath(config.module);
     void* module = dlopen(module_path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (module == nullptr) {
-        std::fprintf(stderr, "smdhost: cannot load %s: %s%s\n", config.module.c_str(), dlerror(),
-                     LoadHint(module_path).c_str());
+        diagnostics::Error("cannot load " + config.module + ": " + dlerror() + LoadHint(module_path));
         return kCannotStart;
     }
     int status = kCannotStart;
@@ -407,7 +292,7 @@ int main(int argc, char** argv)
         const auto provider = SerialProvider(module, config.module);
         status = RunDevices(config, options, *provider, state, trace, log);
     } catch (const std::exception& error) {
-        std::fprintf(stderr, "smdhost: %s\n", error.what());
+        diagnostics::Error(error.what());
     }
     std::cout.flush();
     dlclose(module);

@@ -1,0 +1,121 @@
+// The options table every tool is read through: one definition gives the
+// parsing and the help.
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "tools/common/CommandLine.h"
+
+namespace {
+
+using command_line::Arg;
+
+enum { kAllowShared = 1000 };
+
+const command_line::Program& Table()
+{
+    static const command_line::Program program{
+        "tool",
+        "[options] FILE...",
+        "A tool whose options stand for every kind of option.",
+        {
+            {'c', "config", 'c', Arg::Required, "FILE", "The configuration."},
+            {'j', "json", 'j', Arg::None, nullptr, "JSON."},
+            {'t', "trace", 't', Arg::Optional, "FILE", "Trace, to FILE when given."},
+            {kAllowShared, "allow-shared-state-dir", 0, Arg::None, nullptr,
+             "A help text long enough to be wrapped onto a second line of the help, which "
+             "never runs past eighty columns."},
+        },
+        {{"0", "done"}, {"2", "bad options"}},
+        "",
+    };
+    return program;
+}
+
+struct Parsed {
+    std::vector<std::pair<int, std::string>> options;
+    std::vector<std::string> operands;
+};
+
+Parsed ParseWords(std::vector<std::string> words)
+{
+    words.insert(words.begin(), "tool");
+    std::vector<char*> argv;
+    for (std::string& word : words) {
+        argv.push_back(word.data());
+    }
+    argv.push_back(nullptr);
+    Parsed parsed;
+    parsed.operands = command_line::Parse(
+        static_cast<int>(words.size()), argv.data(), Table(),
+        [&](int id, const char* value) { parsed.options.emplace_back(id, value ? value : "-"); });
+    return parsed;
+}
+
+using Seen = std::vector<std::pair<int, std::string>>;
+
+TEST(CommandLine, EveryWayOfWritingAnOptionReadsTheSame)
+{
+    struct Case {
+        std::vector<std::string> words;
+        Seen options;
+        std::vector<std::string> operands;
+    } cases[] = {
+        {{"-c", "a.json", "f"}, {{'c', "a.json"}}, {"f"}},
+        {{"--config=a.json"}, {{'c', "a.json"}}, {}},
+        {{"-ca.json", "-j"}, {{'c', "a.json"}, {'j', "-"}}, {}},
+        {{"-jc", "a.json"}, {{'j', "-"}, {'c', "a.json"}}, {}},
+        // An optional value: after "=", stuck to the letter, or the next word
+        // when that is no option.
+        {{"--trace=t.log"}, {{'t', "t.log"}}, {}},
+        {{"-tt.log"}, {{'t', "t.log"}}, {}},
+        {{"--trace", "t.log"}, {{'t', "t.log"}}, {}},
+        {{"--trace", "-j"}, {{'t', "-"}, {'j', "-"}}, {}},
+        {{"--allow-shared-state-dir", "--", "-j"}, {{kAllowShared, "-"}}, {"-j"}},
+    };
+    for (const Case& c : cases) {
+        const Parsed parsed = ParseWords(c.words);
+        EXPECT_EQ(parsed.options, c.options) << c.words.front();
+        EXPECT_EQ(parsed.operands, c.operands) << c.words.front();
+    }
+}
+
+TEST(CommandLine, MistakesEndWithStatus2AndSayWhat)
+{
+    const std::pair<std::vector<std::string>, std::string> mistakes[] = {
+        {{"--jsn"}, "tool: error: unknown option --jsn; did you mean --json\\? \\(tool --help"},
+        {{"-x"}, "tool: error: unknown option -x \\("},
+        {{"--config"}, "tool: error: --config needs a value"},
+        {{"-j", "-c"}, "tool: error: -c needs a value"},
+    };
+    for (const auto& [words, message] : mistakes) {
+        EXPECT_EXIT(ParseWords(words), testing::ExitedWithCode(2), message);
+    }
+}
+
+TEST(CommandLine, HelpAndVersionAnswerAndEndWithStatus0)
+{
+    EXPECT_EXIT(ParseWords({"--version"}), testing::ExitedWithCode(0), "");
+    EXPECT_EXIT(ParseWords({"-h"}), testing::ExitedWithCode(0), "");
+}
+
+TEST(CommandLine, HelpNamesEveryOptionWithinEightyColumns)
+{
+    const std::string help = command_line::Help(Table());
+    for (const auto& option : command_line::AllOptions(Table())) {
+        EXPECT_NE(help.find(std::string("--") + option.name), std::string::npos) << option.name;
+    }
+    EXPECT_NE(help.find("  -t, --trace[=FILE]"), std::string::npos);
+    // A name too long for its column gets a line of its own.
+    EXPECT_NE(help.find("--allow-shared-state-dir\n"), std::string::npos);
+    EXPECT_NE(help.find("exit status: 0 done; 2 bad options"), std::string::npos);
+    std::istringstream lines(help);
+    for (std::string line; std::getline(lines, line);) {
+        EXPECT_LE(line.size(), 80u) << line;
+    }
+}
+
+}  // namespace

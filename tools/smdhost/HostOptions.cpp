@@ -1,0 +1,106 @@
+#include "tools/smdhost/HostOptions.h"
+
+#include <cerrno>
+#include <cstdlib>
+
+namespace {
+
+using command_line::Arg;
+using command_line::Completes;
+
+enum Id { kModuleOutput = 1000, kNoCache, kAcceptShared };
+
+unsigned int Count(const char* text)
+{
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long count = std::strtoul(text, &end, 10);
+    if (errno != 0 || end == text || *end != '\0' || text[0] == '-' || count > 1000000000UL) {
+        command_line::Refuse(HostProgram(), std::string("not a count: ") + text);
+    }
+    if (count == 0) {
+        command_line::Refuse(HostProgram(), "--cycles 0 would run no cycle; leave --cycles out "
+                                            "to run until stopped");
+    }
+    return static_cast<unsigned int>(count);
+}
+
+}  // namespace
+
+const command_line::Program& HostProgram()
+{
+    static const command_line::Program program{
+        "smdhost",
+        "[options]",
+        "Runs a driver module's devices on real or simulated serial lines, as the controller "
+        "does, and shows each block and alarm change.",
+        {
+            {'c', "config", 'c', Arg::Required, "FILE",
+             "The devices to run (JSON); without it, one device on --port.", Completes::File},
+            {'m', "module", 'm', Arg::Required, "PATH",
+             "The driver module (default: \"module\" of the configuration).", Completes::File},
+            {'p', "port", 'p', Arg::Required, "DEVICE",
+             "Serial port of the first device, e.g. /dev/ttyUSB0.", Completes::Device},
+            {'s', "state-dir", 's', Arg::Required, "DIR",
+             "Where history and cache files go (default: \"state_dir\" of the configuration, "
+             "else smdhost-state).",
+             Completes::Folder},
+            {'n', "cycles", 'n', Arg::Required, "N",
+             "Stop after N poll cycles of each device, N from 1 (default: run until SIGINT or "
+             "SIGTERM)."},
+            {'j', "json", 'j', Arg::None, nullptr, "One JSON object per event instead of text."},
+            {'t', "trace", 't', Arg::Optional, "FILE",
+             "Every byte on the lines, both ways, to FILE (default: with the events).",
+             Completes::File},
+            {kModuleOutput, "module-output", 0, Arg::Required, "FILE",
+             "Where the module's own diagnostic lines go (default: standard output; standard "
+             "error with --json).",
+             Completes::File},
+            {kNoCache, "no-cache", 0, Arg::None, nullptr,
+             "Do not hand the cached block to the driver at start."},
+            {kAcceptShared, "allow-shared-state-dir", 0, Arg::None, nullptr,
+             "Accept a state folder (or a folder of --trace and --module-output) that others "
+             "can write to."},
+        },
+        {
+            {"0", "every cycle of every device completed"},
+            {"1", "a cycle failed or the module refused a device's settings"},
+            {"2", "the host could not start"},
+            {"3", "a block was not stored, or a state file was refused"},
+            {"4", "a port is held by another program or is no terminal"},
+            {"128+N", "a second signal N stopped the host at once"},
+        },
+        "",
+    };
+    return program;
+}
+
+HostOptions ReadHostOptions(int argc, char** argv)
+{
+    HostOptions options;
+    const auto operands = command_line::Parse(argc, argv, HostProgram(), [&](int id, const char* value) {
+        switch (id) {
+        case 'c': options.config = value; break;
+        case 'm': options.module = value; break;
+        case 'p': options.port = value; break;
+        case 's': options.state_dir = value; break;
+        case 'n': options.cycles = Count(value); break;
+        case 'j': options.json = true; break;
+        case 't':
+            options.trace = true;
+            options.trace_file = value != nullptr ? value : "";
+            break;
+        case kModuleOutput: options.module_output = value; break;
+        case kNoCache: options.reload_cache = false; break;
+        case kAcceptShared: options.accept_shared = true; break;
+        }
+    });
+    if (!operands.empty()) {
+        command_line::Refuse(HostProgram(), "unexpected argument: " + operands.front());
+    }
+    if (options.config.empty() && options.port.empty()) {
+        command_line::Refuse(HostProgram(),
+                             "give a configuration file (--config) or a serial port (--port)");
+    }
+    return options;
+}
