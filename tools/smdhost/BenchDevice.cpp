@@ -48,12 +48,10 @@ std::string KindOfPath(const std::string& path)
 
 }  // namespace
 
-BenchDevice::BenchDevice(DeviceConfig config, const safe_file::Folder& state, EventLog& log,
-                         Trace trace)
+BenchDevice::BenchDevice(DeviceConfig config, const safe_file::Folder& state, EventLog& log)
     : config_(std::move(config)),
       log_(log),
       identity_{config_.name, config_.data_id},
-      trace_(trace),
       files_(state, config_.data_id, data_block::kSize),
       failures_(log_, identity_),
       history_report_(log_, identity_, files_.HistoryPath()),
@@ -293,8 +291,8 @@ bool BenchDevice::StorageFailed() const
 
 void BenchDevice::TraceBytes(bool sent, const unsigned char* data, std::size_t len)
 {
-    if (trace_.on) {
-        log_.Bytes(trace_.fd, identity_, cycle_, sent, data, len);
+    if (log_.Traced()) {
+        log_.Bytes(identity_, cycle_, sent, data, len);
     }
 }
 

@@ -22,13 +22,7 @@ class SMDSPDeviceProvider;
 // the host arrives here. Made with std::make_shared; used from one thread.
 class BenchDevice : public SMDController, public std::enable_shared_from_this<BenchDevice> {
 public:
-    // Where the bytes on the line are traced: nowhere, the event output, or a file.
-    struct Trace {
-        bool on = false;
-        int fd = -1;  // -1: the event output
-    };
-
-    BenchDevice(DeviceConfig config, const safe_file::Folder& state, EventLog& log, Trace trace);
+    BenchDevice(DeviceConfig config, const safe_file::Folder& state, EventLog& log);
     ~BenchDevice() override;
 
     // Makes the driver and hands it its settings (Init, InitSetting). Answers
@@ -82,7 +76,6 @@ private:
     DeviceConfig config_;
     EventLog& log_;
     EventLog::Device identity_;
-    Trace trace_;
     StateFiles files_;
     FailureReport failures_;
     StorageReport history_report_;

@@ -1,29 +1,31 @@
 #pragma once
 
+#include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include <json/value.h>
 
 #include "framework/SMDController.h"
+#include "tools/smdhost/EventOutput.h"
 
-// What the bench host tells its user: one event per line, as readable text or
-// (for scripts) as one JSON object. Every line starts with the time, ISO 8601
-// with the UTC offset, and names the device by its name and data identifier.
-// Safe to use from the device threads at once.
+// What the bench host tells: each event is made here once, as a fact with
+// the time (ISO 8601 with the UTC offset) and the device's name and data
+// identifier, and handed to every output that takes its stream (TextOutput,
+// JsonOutput, ...). Safe to use from the device threads at once.
 class EventLog {
 public:
-    enum class Format { Text, Json };
-
     struct Device {
         std::string name;
         unsigned int data_id;
     };
 
-    // Writes to the file descriptor `fd`, which the log does not own.
-    EventLog(int fd, Format format);
+    // The events, or the bytes on the lines (the trace).
+    enum class Stream { Events, Trace };
 
-    Format OutputFormat() const { return format_; }
+    // Adds an output for one stream; made before the devices start.
+    void AddOutput(std::shared_ptr<EventOutput> output, Stream stream);
 
     void Started(const Device& device, const std::string& type, const std::string& port,
                  int baud, double poll_seconds, double timeout_seconds);
@@ -59,9 +61,11 @@ public:
     // The host was asked to stop by a signal.
     void Stopping(const std::string& signal);
 
-    // Bytes on the line, to the trace's descriptor (the events' own when -1).
-    void Bytes(int fd, const Device& device, unsigned int cycle, bool sent,
-               const unsigned char* data, std::size_t len);
+    // True when an output takes the trace.
+    bool Traced() const { return traced_; }
+    // Bytes on the line, to the trace.
+    void Bytes(const Device& device, unsigned int cycle, bool sent, const unsigned char* data,
+               std::size_t len);
 
     struct Totals {
         unsigned int completed = 0;
@@ -77,10 +81,10 @@ public:
     static Json::Value DecodeBlock(const unsigned char* data, unsigned int len);
 
 private:
-    Json::Value Event(const char* kind, const Device* device, bool millis = false) const;
-    void Emit(const Json::Value& event, const std::string& text, int fd = -1);
+    Json::Value Fact(const char* kind, const Device* device, bool millis = false) const;
+    void Emit(const Json::Value& fact, bool for_people = true, Stream stream = Stream::Events);
 
-    int fd_;
-    Format format_;
+    std::vector<std::pair<std::shared_ptr<EventOutput>, Stream>> outputs_;
+    bool traced_ = false;
     std::mutex mutex_;
 };

@@ -26,6 +26,8 @@
 #include "tools/smdhost/BenchDevice.h"
 #include "tools/smdhost/EventLog.h"
 #include "tools/smdhost/HostOptions.h"
+#include "tools/smdhost/JsonOutput.h"
+#include "tools/smdhost/TextOutput.h"
 #include "plugin/Provider.h"
 #include "tools/common/SafeFile.h"
 #include "tools/smdhost/StopSignal.h"
@@ -131,6 +133,27 @@ int SeparateOutputs(const HostOptions& options)
     return events;
 }
 
+// Text or JSON on a descriptor the host keeps open to the end.
+std::shared_ptr<EventOutput> Console(int fd, bool json)
+{
+    if (json) {
+        return std::make_shared<JsonOutput>(fd);
+    }
+    return std::make_shared<TextOutput>(fd);
+}
+
+// Where the events and the trace go: the events to `events_fd`, the trace
+// (when asked for) to `trace_fd` or with the events.
+void AddOutputs(EventLog& log, const HostOptions& options, int events_fd, int trace_fd)
+{
+    const auto events = Console(events_fd, options.json);
+    log.AddOutput(events, EventLog::Stream::Events);
+    if (options.trace) {
+        log.AddOutput(trace_fd < 0 ? events : Console(trace_fd, options.json),
+                      EventLog::Stream::Trace);
+    }
+}
+
 // The module's first provider of serial-port devices.
 std::shared_ptr<SMDSPDeviceProvider> SerialProvider(void* module, const std::string& path)
 {
@@ -160,12 +183,12 @@ std::vector<std::shared_ptr<BenchDevice>> StartDevices(const BenchConfig& config
                                                        const HostOptions& options,
                                                        const SMDSPDeviceProvider& provider,
                                                        const safe_file::Folder& state,
-                                                       BenchDevice::Trace trace, EventLog& log,
+                                                       EventLog& log,
                                                        Refusals& refused)
 {
     std::vector<std::shared_ptr<BenchDevice>> devices;
     for (const DeviceConfig& device : config.devices) {
-        auto bench = std::make_shared<BenchDevice>(device, state, log, trace);
+        auto bench = std::make_shared<BenchDevice>(device, state, log);
         if (!bench->Start(provider)) {
             refused.settings = true;
             continue;
@@ -242,10 +265,10 @@ int ExitStatus(const std::vector<std::shared_ptr<BenchDevice>>& devices, const R
 // Starts every device and runs each on its own thread. Answers the exit status.
 int RunDevices(const BenchConfig& config, const HostOptions& options,
                const SMDSPDeviceProvider& provider, const safe_file::Folder& state,
-               BenchDevice::Trace trace, EventLog& log)
+               EventLog& log)
 {
     Refusals refused;
-    const auto devices = StartDevices(config, options, provider, state, trace, log, refused);
+    const auto devices = StartDevices(config, options, provider, state, log, refused);
     RunAll(devices, options.cycles, log);
     for (const auto& device : devices) {
         log.Summary(device->Identity(), device->Totals());
@@ -262,16 +285,13 @@ int main(int argc, char** argv)
     ::signal(SIGXFSZ, SIG_IGN);
     BenchConfig config;
     safe_file::Folder state;
-    BenchDevice::Trace trace;
-    int events_fd = -1;
+    EventLog log;
     try {
         config = ReadConfig(options);
         state = OpenStateFolder(config.state_dir, options);
-        trace.on = options.trace;
-        if (options.trace && !options.trace_file.empty()) {
-            trace.fd = OpenOutput(options.trace_file, options);
-        }
-        events_fd = SeparateOutputs(options);
+        const int trace_fd =
+            options.trace_file.empty() ? -1 : OpenOutput(options.trace_file, options);
+        AddOutputs(log, options, SeparateOutputs(options), trace_fd);
     } catch (const std::exception& error) {
         diagnostics::Error(error.what());
         return kCannotStart;
@@ -288,9 +308,8 @@ int main(int argc, char** argv)
     }
     int status = kCannotStart;
     try {
-        EventLog log(events_fd, options.json ? EventLog::Format::Json : EventLog::Format::Text);
         const auto provider = SerialProvider(module, config.module);
-        status = RunDevices(config, options, *provider, state, trace, log);
+        status = RunDevices(config, options, *provider, state, log);
     } catch (const std::exception& error) {
         diagnostics::Error(error.what());
     }

@@ -1,0 +1,18 @@
+#include "tools/smdhost/JsonOutput.h"
+
+#include <json/writer.h>
+
+#include "tools/common/SafeFile.h"
+
+void JsonOutput::Take(const Event& event)
+{
+    static const Json::StreamWriterBuilder builder = [] {
+        Json::StreamWriterBuilder writer;
+        writer["indentation"] = "";
+        writer["emitUTF8"] = true;
+        writer["precision"] = 7;
+        return writer;
+    }();
+    const std::string line = Json::writeString(builder, event.json) + "\n";
+    safe_file::WriteAll(fd_, line.data(), line.size());  // an output that is gone stays quiet
+}

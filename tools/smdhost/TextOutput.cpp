@@ -1,0 +1,197 @@
+#include "tools/smdhost/TextOutput.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "tools/common/SafeFile.h"
+#include "ups/UpsProtocol.h"
+
+namespace {
+
+// Room before the fields of a block, under the time and device of its line.
+constexpr const char* kIndent = "        ";
+constexpr std::size_t kValuesPerRow = 5;
+
+std::string Number(double value)
+{
+    char text[32];
+    std::snprintf(text, sizeof(text), "%g", value);
+    return text;
+}
+
+std::string Seconds(const Json::Value& value) { return Number(value.asDouble()) + " s"; }
+
+std::string BlockFields(const Json::Value& block)
+{
+    if (!block.isMember("flags")) {
+        return "\n" + std::string(kIndent) + block["bytes"].asString();
+    }
+    std::string text = " (data id " + block["data_id"].asString() + ", " +
+                       block["time_stamp"].asString() + ")\n" + kIndent;
+    for (const auto& field : ups_protocol::kStatusFields) {
+        text += std::string(field.tag) + " " + block["flags"][field.tag].asString() +
+                (field.tag == ups_protocol::kStatusFields[4].tag ? "" : "  ");
+    }
+    std::size_t column = 0;
+    for (const auto& field : ups_protocol::kDataFields) {
+        char cell[32];
+        const bool row_end = ++column % kValuesPerRow == 0;
+        std::snprintf(cell, sizeof(cell), row_end ? "%s %g" : "%s %-8g", field.tag,
+                      block["values"][field.tag].asDouble());
+        text += (column % kValuesPerRow == 1 ? "\n" + std::string(kIndent) : "") + cell;
+    }
+    return text;
+}
+
+std::string Start(const Json::Value& e)
+{
+    return e["device_type"].asString() + " on " + e["port"].asString() + " at " +
+           e["baud"].asString() + " bit/s, polled every " + Seconds(e["poll_interval"]) +
+           ", answer timeout " + Seconds(e["answer_timeout"]);
+}
+
+std::string Port(const Json::Value& e)
+{
+    return "port " + e["port"].asString() + " opened, " + e["baud"].asString() + " bit/s 8N1";
+}
+
+std::string Block(const Json::Value& e)
+{
+    const std::string what = e["source"] == "cache" ? "restored from cache, stored at " +
+                                                          e["stored_at"].asString() +
+                                                          "; published again"
+                                                    : "block " + e["cycle"].asString();
+    return what + BlockFields(e["block"]);
+}
+
+std::string Alarm(const Json::Value& e)
+{
+    const bool raised = e["change"].asString() == "raised";
+    std::string text = (raised ? "ALARM RAISED  #" : "alarm cleared #") + e["index"].asString() +
+                       " " + e["key"].asString() + " " + e["alarm_id"].asString() + " " +
+                       e["text"].asString();
+    if (e["second_text"] != e["text"]) {
+        text += " / " + e["second_text"].asString();
+    }
+    return text + (e["source"] == "cache" ? " (from the cached block)" : "");
+}
+
+std::string CycleFailed(const Json::Value& e)
+{
+    return "cycle " + e["cycle"].asString() + " failed (" + e["reason"].asString() +
+           "): " + e["detail"].asString();
+}
+
+std::string Stale(const Json::Value& e)
+{
+    return "data stale: " + e["failed_cycles"].asString() +
+           " cycles failed in a row; from now on one line a minute sums up the failures";
+}
+
+std::string StillFailing(const Json::Value& e)
+{
+    return "still failing: " + e["failed_cycles"].asString() + " cycles in a row over " +
+           e["over"].asString() + "; last " + e["last"].asString();
+}
+
+std::string Reestablished(const Json::Value& e)
+{
+    return "communication re-established after " + e["failed_cycles"].asString() +
+           " failed cycles over " + e["over"].asString() + "; last " + e["last"].asString();
+}
+
+std::string Storage(const Json::Value& e)
+{
+    const std::string state = e["state"].asString();
+    if (state == "failed") {
+        return "error: " + e["detail"].asString() +
+               "; further failures of this file are counted, with a reminder each minute";
+    }
+    if (state == "failing") {
+        return "error: still " + e["detail"].asString() + ": " + e["lost"].asString() +
+               " blocks not stored over " + e["over"].asString();
+    }
+    return e["file"].asString() + " takes blocks again, after " + e["lost"].asString() +
+           " blocks that were not stored";
+}
+
+std::string Warning(const Json::Value& e) { return "warning: " + e["detail"].asString(); }
+std::string Error(const Json::Value& e) { return "error: " + e["detail"].asString(); }
+
+std::string Stopping(const Json::Value& e)
+{
+    return "stopping (" + e["signal"].asString() +
+           "): the cycles under way end now and are not counted; a second signal ends the "
+           "host at once";
+}
+
+std::string Trace(const Json::Value& e)
+{
+    return "cycle " + e["cycle"].asString() + " " + e["direction"].asString() + " " +
+           e["length"].asString() + " bytes: \"" + e["bytes"].asString() + "\"";
+}
+
+std::string Summary(const Json::Value& e)
+{
+    const unsigned int completed = e["completed"].asUInt();
+    const unsigned int failed = e["failed"].asUInt();
+    const unsigned int lost = e["not_stored"].asUInt();
+    return std::to_string(completed + failed) + " cycles: " + std::to_string(completed) +
+           " completed, " + std::to_string(failed) + " failed" +
+           (e["interrupted"].asBool() ? ", one more interrupted" : "") +
+           (e["stale"].asBool() ? "; data stale" : "") +
+           (lost > 0 ? "; " + std::to_string(lost) + " blocks not stored" : "");
+}
+
+// How each kind of event reads.
+struct Kind {
+    const char* name;
+    std::string (*text)(const Json::Value&);
+};
+
+const Kind kKinds[] = {
+    {"start", Start},
+    {"port", Port},
+    {"block", Block},
+    {"alarm", Alarm},
+    {"cycle_failed", CycleFailed},
+    {"stale", Stale},
+    {"still_failing", StillFailing},
+    {"reestablished", Reestablished},
+    {"storage", Storage},
+    {"warning", Warning},
+    {"error", Error},
+    {"stopping", Stopping},
+    {"trace", Trace},
+    {"summary", Summary},
+};
+
+}  // namespace
+
+std::string TextOutput::Text(const Event& event)
+{
+    if (!event.for_people) {
+        return "";
+    }
+    const std::string kind = event.json["event"].asString();
+    for (const Kind& known : kKinds) {
+        if (kind == known.name) {
+            return known.text(event.json);
+        }
+    }
+    return kind;
+}
+
+void TextOutput::Take(const Event& event)
+{
+    const std::string text = Text(event);
+    if (text.empty()) {
+        return;
+    }
+    const Json::Value& json = event.json;
+    const std::string device = json.isMember("device") ? "[" + json["device"].asString() + " " +
+                                                             json["data_id"].asString() + "] "
+                                                       : std::string();
+    const std::string line = json["time"].asString() + " " + device + text + "\n";
+    safe_file::WriteAll(fd_, line.data(), line.size());  // an output that is gone stays quiet
+}

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <string>
+
+#include "tools/smdhost/EventOutput.h"
+
+// Each event as a line of text for a person: the time, the device by name
+// and data identifier, then what happened; a block takes three more lines.
+class TextOutput : public EventOutput {
+public:
+    // Writes to `fd`, which the output does not own.
+    explicit TextOutput(int fd) : fd_(fd) {}
+    void Take(const Event& event) override;
+
+    // What the line says after the time and the device; "" for an event
+    // a person's view does not show.
+    static std::string Text(const Event& event);
+
+private:
+    int fd_;
+};
