@@ -82,6 +82,20 @@ test-mipsel: build mipsel-deps
 	cmake/check-module-symbols.sh --target mipsel build/mipsel/quillmarups.so
 	cmake/check-module-size.sh build/mipsel $(MODULE_BUDGET_KB)
 
+# ---- Old board toolchains: the module's sources as C++11 ------------------------
+# The module (not the tools) builds with -std=c++11 -pedantic -Werror for the
+# build machine, where its unit tests and the loaded module run, and for the
+# board.
+TEST_SUITES += test-cxx11
+.PHONY: test-cxx11
+
+test-cxx11: deps mipsel-deps
+	cmake --preset cxx11
+	cmake --build --preset cxx11
+	ctest --preset cxx11
+	cmake --preset cxx11-mipsel
+	cmake --build --preset cxx11-mipsel
+
 # ---- Reliability: sanitizers, valgrind, fuzzing, coverage ---------------------------
 # The suite runs the unit tests and the fuzz corpus under ASan+UBSan (clang),
 # the loaded module under valgrind, each fuzz target for FUZZ_TEST_SECONDS and

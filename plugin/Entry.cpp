@@ -2,7 +2,13 @@
 
 #include <utility>
 
+#include "QuillVersion.h"
 #include "plugin/QuillmarUPSProvider.h"
+
+// The module's version, in its .comment section: `strings` and
+// `readelf -p .comment` show it without loading the module, and it adds no
+// symbol and no code.
+__asm__(".ident \"quillmarups " QUILL_VERSION "\"");
 
 std::vector<std::shared_ptr<Provider>> get_providers()
 {

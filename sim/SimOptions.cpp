@@ -69,6 +69,7 @@ const command_line::Program& SimProgram()
     static const command_line::Program program{
         "upssim",
         "[options]",
+        "simulate a UPS on a serial line",
         "Answers \"RS\\r\" and \"RD\\r\" byte for byte as a UPS does, on a pseudo-terminal or a "
         "serial device, with the readings of a scenario and, on request, faults.",
         {

@@ -20,6 +20,7 @@ const command_line::Program& Table()
     static const command_line::Program program{
         "tool",
         "[options] FILE...",
+        "a tool for the tests",
         "A tool whose options stand for every kind of option.",
         {
             {'c', "config", 'c', Arg::Required, "FILE", "The configuration."},

@@ -5,13 +5,12 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "QuillVersion.h"
+
 #include "tools/common/Diagnostics.h"
 #include "tools/common/ExitStatus.h"
 #include "tools/common/JsonKeys.h"
 
-#ifndef QUILL_VERSION
-#define QUILL_VERSION "unknown"
-#endif
 
 namespace command_line {
 namespace {
@@ -22,6 +21,10 @@ constexpr std::size_t kHelpColumn = 28;  // where the help of an option starts
 const Option kStandard[] = {
     {kHelp, "help", 'h', Arg::None, nullptr, "Show this text and end."},
     {kVersion, "version", 'V', Arg::None, nullptr, "Show the version and end."},
+    {kManualPage, "manual-page", 0, Arg::None, nullptr,
+     "Write this program's manual page (roff) and end."},
+    {kBashCompletion, "bash-completion", 0, Arg::None, nullptr,
+     "Write a bash completion script for this program and end."},
 };
 
 // "  -c, --config FILE", "      --fast", "  -t, --trace[=FILE]"
@@ -163,8 +166,10 @@ void Refuse(const Program& program, const std::string& complaint)
 }
 
 std::vector<std::string> Parse(int argc, char** argv, const Program& program,
-                               const std::function<void(int id, const char* value)>& take)
+                               const std::function<void(int id, const char* value)>& take,
+                               const std::function<std::string()>& version_more)
 {
+    bool version = false;
     diagnostics::SetProgram(program.name);
     const std::vector<Option> options = AllOptions(program);
     const std::string letters = ShortLetters(options);
@@ -183,9 +188,14 @@ std::vector<std::string> Parse(int argc, char** argv, const Program& program,
             std::fputs(Help(program).c_str(), stdout);
             std::exit(exit_status::kSuccess);
         }
-        if (id == kVersion) {
-            std::printf("%s %s\n", program.name.c_str(), Version());
+        if (id == kManualPage || id == kBashCompletion) {
+            const std::string text = id == kManualPage ? ManualPage(program) : BashCompletion(program);
+            std::fputs(text.c_str(), stdout);
             std::exit(exit_status::kSuccess);
+        }
+        if (id == kVersion) {
+            version = true;
+            continue;
         }
         const char* value = optarg;
         for (const Option& option : options) {
@@ -195,6 +205,11 @@ std::vector<std::string> Parse(int argc, char** argv, const Program& program,
             }
         }
         take(id, value);
+    }
+    if (version) {
+        std::printf("%s %s\n%s", program.name.c_str(), Version(),
+                    version_more ? version_more().c_str() : "");
+        std::exit(exit_status::kSuccess);
     }
     return std::vector<std::string>(argv + optind, argv + argc);
 }

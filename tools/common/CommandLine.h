@@ -33,15 +33,20 @@ struct ExitStatus {
 struct Program {
     std::string name;
     std::string synopsis;  // after the name: "[options] FILE..."
-    std::string summary;   // one line: what the program is for
+    std::string title;     // a few words for the manual's NAME: "the bench host"
+    std::string summary;   // what the program is for, in a sentence or two
     std::vector<Option> options;  // --help and --version are added by Parse
     std::vector<ExitStatus> exit_statuses;
     std::string more;  // lines printed after the options (lists, operands)
+    // What the program's operands complete to, when it takes any.
+    Completes operands = Completes::Nothing;
 };
 
 // Ids of the options every program has.
 constexpr int kHelp = 'h';
 constexpr int kVersion = 'V';
+constexpr int kManualPage = 900;
+constexpr int kBashCompletion = 901;
 
 // The program's options with --help and --version added, as Parse reads them.
 std::vector<Option> AllOptions(const Program& program);
@@ -50,16 +55,25 @@ std::vector<Option> AllOptions(const Program& program);
 // program says and its exit statuses, wrapped at 80 columns.
 std::string Help(const Program& program);
 
+// The program's manual page (roff, section 1): the same rows as the help,
+// pointing at the full manual in docs/.
+std::string ManualPage(const Program& program);
+
+// A bash completion script for the program's options and their values.
+std::string BashCompletion(const Program& program);
+
 // The project's version, as every program reports it.
 const char* Version();
 
 // Reads the options, handing each to `take` with its value (nullptr when it
 // has none) in the order given; answers the operands. --help and --version
-// are answered here and end the program with status 0; a mistake ends it
+// are answered here and end the program with status 0 (--version once every
+// option is read, adding the lines `version_more` answers); a mistake ends it
 // with Refuse. An optional value is given as "--name=VALUE", "-xVALUE", or
 // as the next argument when that is no option.
 std::vector<std::string> Parse(int argc, char** argv, const Program& program,
-                               const std::function<void(int id, const char* value)>& take);
+                               const std::function<void(int id, const char* value)>& take,
+                               const std::function<std::string()>& version_more = nullptr);
 
 // "NAME: error: COMPLAINT (NAME --help lists the options)" on standard
 // error; exit status 2.

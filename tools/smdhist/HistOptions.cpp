@@ -75,6 +75,7 @@ const command_line::Program& HistProgram()
     static const command_line::Program program{
         "smdhist",
         "[options] FILE...",
+        "read back the blocks a device stored",
         "Reads back the blocks a device stored (its history or its cache file) as a table, "
         "CSV or JSON, as a summary of what happened, or as a picture over time.",
         {
@@ -109,6 +110,7 @@ const command_line::Program& HistProgram()
             {"5", "the picture or the output could not be written"},
         },
         "FILE is a history (STATE/ID.history) or cache (STATE/ID.cache) file.\n",
+        Completes::File,
     };
     return program;
 }

@@ -3,6 +3,9 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "tools/common/ElfInfo.h"
+#include "tools/smdhost/BenchConfig.h"
+
 namespace {
 
 using command_line::Arg;
@@ -25,6 +28,31 @@ unsigned int Count(const char* text)
     return static_cast<unsigned int>(count);
 }
 
+// What --version adds: the module's own version, read from its file, when a
+// module is named (on the command line or in the configuration).
+std::string ModuleLine(const HostOptions& options)
+{
+    std::string module = options.module;
+    if (module.empty() && !options.config.empty()) {
+        try {
+            module = LoadBenchConfig(options.config).module;
+        } catch (const std::exception&) {
+            return "";
+        }
+    }
+    if (module.empty()) {
+        return "";
+    }
+    ElfInfo info;
+    std::string error;
+    if (!ReadElfInfo(module, info, error)) {
+        return "module " + module + ": " + error + "\n";
+    }
+    const std::string version = ModuleVersion(info);
+    return "module " + module + ": " + (version.empty() ? "no version" : version) + ", " +
+           ElfKind(info) + "\n";
+}
+
 }  // namespace
 
 const command_line::Program& HostProgram()
@@ -32,6 +60,7 @@ const command_line::Program& HostProgram()
     static const command_line::Program program{
         "smdhost",
         "[options]",
+        "run a driver module's devices as the controller does",
         "Runs a driver module's devices on real or simulated serial lines, as the controller "
         "does, and shows each block and alarm change.",
         {
@@ -94,7 +123,7 @@ HostOptions ReadHostOptions(int argc, char** argv)
         case kNoCache: options.reload_cache = false; break;
         case kAcceptShared: options.accept_shared = true; break;
         }
-    });
+    }, [&] { return ModuleLine(options); });
     if (!operands.empty()) {
         command_line::Refuse(HostProgram(), "unexpected argument: " + operands.front());
     }
