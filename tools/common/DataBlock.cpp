@@ -55,7 +55,26 @@ std::time_t LockedMktime(std::tm& local)
     return std::mktime(&local);
 }
 
+// mktime asks the zone afresh each call (a stat of /etc/localtime): a history
+// of a million blocks asks once an hour of stamps instead.
+struct Cache {
+    std::uint32_t hour = 0;
+    std::optional<long> offset;
+};
+
+Cache& OffsetCache()
+{
+    thread_local Cache cache;
+    return cache;
+}
+
 }  // namespace
+
+void ZoneChanged()
+{
+    tzset();
+    OffsetCache() = Cache{};
+}
 
 bool IsPossible(const ttime& stamp)
 {
@@ -74,10 +93,8 @@ std::optional<long> UtcOffset(const ttime& stamp)
     if (!IsPossible(stamp)) {
         return std::nullopt;
     }
-    // mktime asks the zone afresh each call (a stat of /etc/localtime): a
-    // history of a million blocks asks once an hour of stamps instead.
-    thread_local std::uint32_t cached_hour = 0;
-    thread_local std::optional<long> cached_offset;
+    std::uint32_t& cached_hour = OffsetCache().hour;
+    std::optional<long>& cached_offset = OffsetCache().offset;
     const std::uint32_t hour =
         ((stamp.year * 13u + stamp.month) * 32u + stamp.day) * 24u + stamp.hour + 1;
     if (hour == cached_hour) {

@@ -39,6 +39,9 @@ bool Decode(const unsigned char* data, std::size_t len, Decoded& block);
 // True when the stamp names a real second of a year from 1970 to 9999.
 bool IsPossible(const ttime& stamp);
 
+// Reads the zone (TZ) again after it was changed: the offsets are kept per hour.
+void ZoneChanged();
+
 // The local zone's offset from UTC in seconds at a possible stamp; nothing
 // for an impossible one or where the zone cannot place it.
 std::optional<long> UtcOffset(const ttime& stamp);

@@ -87,6 +87,9 @@ void BlockStream::Emit(const data_block::Decoded& block)
     entry.block = block;
     entry.epoch = hist_time::Epoch(entry.block.time_stamp);
     entry.damage = DamageOf(entry.block);
+    if (entry.Sound()) {
+        last_sound_ = block;
+    }
     blocks_(entry);
 }
 
@@ -112,6 +115,19 @@ bool BlockStream::RunAt(std::size_t at, std::size_t blocks) const
         last = seconds;
     }
     return true;
+}
+
+// A plausible block of the data identifier of the last sound block before
+// the damage, stamped at or after it: what the history would hold next.
+bool BlockStream::Follows(std::size_t at) const
+{
+    if (!last_sound_) {
+        return false;
+    }
+    data_block::Decoded block;
+    data_block::Decode(held_.data() + at, kBlock, block);
+    return Plausible(block) && block.data_id == last_sound_->data_id &&
+           hist_time::WallSeconds(block.time_stamp) >= hist_time::WallSeconds(last_sound_->time_stamp);
 }
 
 // A run found may have sound blocks of its own just before it (a clock set
@@ -145,6 +161,10 @@ void BlockStream::Decide(bool at_end)
         std::size_t found = 0;
         std::size_t step = std::max<std::uint64_t>(1, searched_ > base_ ? searched_ - base_ : 1);
         for (; Undecided() >= step + kBlock; ++step) {
+            if (Follows(head_ + step)) {
+                found = step;
+                break;
+            }
             const std::size_t whole = (Undecided() - step) / kBlock;
             if (whole < kRun && !at_end) {
                 break;

@@ -28,9 +28,10 @@ std::string Where(const Entry& entry);
 // still being appended to) cut into 76-byte blocks. Where a block at the
 // expected place is no block the module can have stored, the stream looks
 // for the next offset at which whole plausible blocks follow again (flags 0
-// or 1, possible time stamps in order, one data identifier) and goes on from
-// there: bytes lost or inserted cost only the blocks they touch. Bytes held
-// undecided stay within a bounded window.
+// or 1, possible time stamps in order, one data identifier): the next block
+// of the device whose block came last, or a run of a few such blocks. It goes
+// on from there: bytes lost or inserted cost only the blocks they touch.
+// Bytes held undecided stay within a bounded window.
 class BlockStream {
 public:
     // Bytes [from, to) of the file that hold no whole block and were skipped.
@@ -61,6 +62,7 @@ public:
 
 private:
     void Decide(bool at_end);
+    bool Follows(std::size_t at) const;
     bool RunAt(std::size_t at, std::size_t blocks) const;
     std::size_t Earliest(std::size_t found) const;
     void Emit(const data_block::Decoded& block);
@@ -74,6 +76,7 @@ private:
     std::size_t head_ = 0;        // the first undecided byte in held_
     std::uint64_t base_ = 0;      // the file offset of held_[head_]
     std::uint64_t searched_ = 0;  // file offsets below this hold no run of blocks
+    std::optional<data_block::Decoded> last_sound_;
 };
 
 // What makes a block one the module cannot have stored (a flag other than 0

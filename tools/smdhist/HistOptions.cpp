@@ -52,7 +52,7 @@ void SetZone(const std::string& zone)
                " (a name such as Europe/Berlin, UTC, an offset such as +01:00, or a TZ rule)");
     }
     setenv("TZ", rule->c_str(), 1);
-    tzset();
+    data_block::ZoneChanged();
 }
 
 void ReadSize(const char* text, PlotRequest& size)
