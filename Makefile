@@ -157,13 +157,18 @@ abi-report: build mipsel-deps
 
 # ---- The history tool ----------------------------------------------------------------
 # smdhist draws its pictures with gnuplot: the demo draws one and the native
-# tests check them, so both bring the `plot` group.
-.PHONY: plot-deps
+# tests check them, so both bring the `plot` group. The native tests also hand
+# its time series to Prometheus's promtool and a private InfluxDB (`tsdb`).
+.PHONY: plot-deps tsdb-deps
 
 plot-deps:
 	@cmake/install-deps.sh plot
 
+tsdb-deps:
+	@cmake/install-deps.sh tsdb
+
 demo test-native: plot-deps
+test-native: tsdb-deps
 
 # ---- The bench host under ThreadSanitizer -------------------------------------------
 # smdhost, upssim and the module built with ThreadSanitizer (clang), and the

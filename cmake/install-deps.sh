@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a make target needs, when any is missing.
 # Usage: cmake/install-deps.sh GROUP...
-#   (groups: base bench mipsel clang valgrind coverage plot board)
+#   (groups: base bench mipsel clang valgrind coverage plot tsdb board)
 set -euo pipefail
 
 packages_of() {
@@ -17,6 +17,10 @@ packages_of() {
     coverage) echo "gcovr" ;;
     # The history tool's plots.
     plot) echo "gnuplot-nox" ;;
+    # The history tool's time series, taken in by the real databases in the
+    # tests: promtool (prometheus), influxd (influxdb), and curl to talk to it.
+    # Each is started privately by the test; no service of theirs is used.
+    tsdb) echo "prometheus influxdb curl" ;;
     # The emulated board: a whole mipsel system under qemu; its packages are
     # unpacked, not installed.
     board) echo "qemu-system-mips cpio" ;;
