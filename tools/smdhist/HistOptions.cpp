@@ -156,8 +156,8 @@ const command_line::Program& HistProgram()
             {"5", "the picture or the output could not be written"},
             {"6", "blocks were read, but none of the range or data identifier asked for"},
         },
-        "FILE is a history (STATE/ID.history), its rotated predecessor (ID.history.1, given "
-        "first), a cache (STATE/ID.cache), a pipe, or - for standard input.\n",
+        "FILE is a history (STATE/ID.history), its rotated predecessor (ID.history.1,\n"
+        "given first), a cache (STATE/ID.cache), a pipe, or - for standard input.\n",
     };
     return program;
 }

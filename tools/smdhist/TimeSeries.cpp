@@ -5,6 +5,8 @@
 
 #include <array>
 #include <cerrno>
+#include <cstddef>
+#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <string_view>
@@ -16,13 +18,10 @@ namespace {
 
 // More data identifiers than this in one exposition are refused.
 constexpr std::size_t kMostDevices = 100;
-constexpr std::size_t kBlocksPerRead = 4096;
-
-// A block kept for the exposition: the decoded block and its instant.
-struct Kept {
-    data_block::Decoded block;
-    std::int64_t epoch;
-};
+// Blocks kept in memory per data identifier before they go to disk.
+constexpr std::size_t kChunk = 1024;
+// The columns of a kept block: its values, then its flags (as 0 or 1).
+constexpr std::size_t kColumns = data_block::kValues + data_block::kFlags;
 
 std::string Lower(const char* tag)
 {
@@ -70,16 +69,72 @@ std::string FlagHelp(std::size_t flag)
 
 }  // namespace
 
-// One data identifier's blocks, waiting in a file of their own.
+// One data identifier's blocks, waiting in a file of their own by column: a
+// chunk holds the stamps, then each value and flag apart, so that one metric
+// family reads back its own column and the stamps, not every block whole.
 struct TimeSeries::Series {
+    struct Chunk {
+        std::size_t count = 0;
+        std::array<std::int64_t, kChunk> epochs{};
+        std::array<std::array<float, kChunk>, kColumns> columns{};
+    };
+
     std::string path;
-    std::FILE* file = nullptr;
+    int fd = -1;
+    Chunk held;                        // not yet on disk
+    std::vector<std::size_t> written;  // the blocks in each chunk on disk
 
     ~Series()
     {
-        if (file != nullptr) {
-            std::fclose(file);
+        if (fd >= 0) {
+            ::close(fd);
         }
+    }
+
+    std::string Add(const data_block::Decoded& block, std::int64_t epoch)
+    {
+        held.epochs[held.count] = epoch;
+        for (std::size_t v = 0; v < data_block::kValues; ++v) {
+            held.columns[v][held.count] = block.values[v];
+        }
+        for (std::size_t f = 0; f < data_block::kFlags; ++f) {
+            held.columns[data_block::kValues + f][held.count] = block.flags[f];
+        }
+        return ++held.count == kChunk ? Store() : "";
+    }
+
+    // The held chunk onto the disk, in its place.
+    std::string Store()
+    {
+        if (held.count == 0) {
+            return "";
+        }
+        const auto at = static_cast<off_t>(written.size() * sizeof(Chunk));
+        if (pwrite(fd, &held, sizeof(Chunk), at) != static_cast<ssize_t>(sizeof(Chunk))) {
+            return "cannot write " + path + ": " + std::strerror(errno);
+        }
+        written.push_back(held.count);
+        held.count = 0;
+        return "";
+    }
+
+    // Hands on the stamps and one column, chunk by chunk.
+    template <typename Take>
+    std::string Read(std::size_t column, Chunk& chunk, Take take)
+    {
+        for (std::size_t i = 0; i < written.size(); ++i) {
+            const auto at = static_cast<off_t>(i * sizeof(Chunk));
+            const std::size_t count = written[i];
+            const auto column_at = at + static_cast<off_t>(offsetof(Chunk, columns) +
+                                                           column * sizeof(chunk.columns[0]));
+            if (pread(fd, chunk.epochs.data(), count * sizeof(std::int64_t),
+                      at + static_cast<off_t>(offsetof(Chunk, epochs))) < 0 ||
+                pread(fd, chunk.columns[column].data(), count * sizeof(float), column_at) < 0) {
+                return "cannot read " + path + ": " + std::strerror(errno);
+            }
+            take(chunk.epochs.data(), chunk.columns[column].data(), count);
+        }
+        return "";
     }
 };
 
@@ -148,18 +203,13 @@ std::string TimeSeries::Spill(const Entry& entry)
         }
         series = std::make_unique<Series>();
         series->path = dir_->Path() + "/" + std::to_string(entry.block.data_id) + ".blocks";
-        const int fd = ::open(series->path.c_str(),
-                              O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-        series->file = fd < 0 ? nullptr : fdopen(fd, "w+b");
-        if (series->file == nullptr) {
+        series->fd = ::open(series->path.c_str(),
+                            O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (series->fd < 0) {
             return "cannot make " + series->path + ": " + std::strerror(errno);
         }
     }
-    const Kept kept{entry.block, *entry.epoch};
-    if (std::fwrite(&kept, sizeof(kept), 1, series->file) != 1) {
-        return "cannot write " + series->path + ": " + std::strerror(errno);
-    }
-    return "";
+    return series->Add(entry.block, *entry.epoch);
 }
 
 std::string TimeSeries::Flush()
@@ -171,53 +221,78 @@ std::string TimeSeries::Flush()
     return error_;
 }
 
+namespace {
+
+// The text of a sample's value: its shortest exact decimal, NaN, +Inf or -Inf.
+char* SampleValue(float value, char* text)
+{
+    if (std::isfinite(value)) {
+        return data_block::ValueChars(value, text);
+    }
+    const std::string_view word = std::isnan(value) ? "NaN" : value < 0 ? "-Inf" : "+Inf";
+    std::memcpy(text, word.data(), word.size());
+    return text + word.size();
+}
+
+}  // namespace
+
 // Each family in turn, each data identifier's samples together, in time order.
 std::string TimeSeries::WriteFamilies()
 {
-    std::vector<Kept> kept(kBlocksPerRead);
-    const auto family = [&](const std::string& name, const std::string& help, auto sample) {
+    for (auto& [data_id, series] : spilled_) {
+        if (std::string error = series->Store(); !error.empty()) {
+            return error;
+        }
+    }
+    auto chunk = std::make_unique<Series::Chunk>();
+    // Each line whole in one piece: a million blocks are twenty million lines.
+    const auto family = [&](std::size_t column, const std::string& name, const std::string& help,
+                            const char* tag, auto value) {
         out_ << "# TYPE " << name << " gauge\n# HELP " << name << ' ' << help << '\n';
-        for (const auto& [data_id, series] : spilled_) {
-            std::rewind(series->file);
-            for (std::size_t got; (got = std::fread(kept.data(), sizeof(Kept), kept.size(),
-                                                    series->file)) > 0;) {
-                for (std::size_t i = 0; i < got; ++i) {
-                    out_ << name << "{data_id=\"";
-                    out_.Unsigned(data_id);
-                    out_ << "\",tag=\"";
-                    sample(kept[i].block);
-                    out_ << ' ';
-                    out_.Signed(kept[i].epoch);
-                    out_ << '\n';
-                    out_.Row();
-                }
+        for (auto& [data_id, series] : spilled_) {
+            const std::string labels = name + "{data_id=\"" + std::to_string(data_id) +
+                                       "\",tag=\"" + tag + "\"} ";
+            char line[256];
+            std::memcpy(line, labels.data(), labels.size());
+            const std::string error = series->Read(
+                column, *chunk, [&](const std::int64_t* epochs, const float* values, std::size_t count) {
+                    for (std::size_t i = 0; i < count; ++i) {
+                        char* at = value(values[i], line + labels.size());
+                        *at++ = ' ';
+                        at = std::to_chars(at, line + sizeof(line), epochs[i]).ptr;
+                        *at++ = '\n';
+                        out_ << std::string_view(line, static_cast<std::size_t>(at - line));
+                        out_.Row();
+                    }
+                });
+            if (!error.empty()) {
+                return error;
             }
         }
+        return std::string();
     };
     for (std::size_t v = 0; v < data_block::kValues; ++v) {
         const char* tag = data_block::ValueFields()[v]->tag;
-        family(ValueFamily(v), std::string(tag) + " as the UPS sends it", [&](const auto& block) {
-            out_ << tag << "\"} ";
-            const float value = block.values[v];
-            out_ << (std::isnan(value) ? std::string_view("NaN")
-                     : std::isinf(value) ? std::string_view(value < 0 ? "-Inf" : "+Inf")
-                                         : std::string_view());
-            if (std::isfinite(value)) {
-                out_.Float(value);
-            }
-        });
+        std::string error = family(v, ValueFamily(v), std::string(tag) + " as the UPS sends it",
+                                   tag, SampleValue);
+        if (!error.empty()) {
+            return error;
+        }
     }
     for (std::size_t f = 0; f < data_block::kFlags; ++f) {
-        const char* tag = ups_protocol::kStatusFields[f].tag;
-        family(FlagFamily(f), FlagHelp(f), [&](const auto& block) {
-            out_ << tag << "\"} ";
-            out_.Unsigned(block.flags[f]);
-        });
+        std::string error = family(data_block::kValues + f, FlagFamily(f), FlagHelp(f),
+                                   ups_protocol::kStatusFields[f].tag, [](float flag, char* at) {
+                                       *at = flag > 0 ? '1' : '0';
+                                       return at + 1;
+                                   });
+        if (!error.empty()) {
+            return error;
+        }
     }
     out_ << "# EOF\n";
-    for (const auto& [data_id, series] : spilled_) {
-        std::rewind(series->file);
-        if (ftruncate(fileno(series->file), 0) != 0) {
+    for (auto& [data_id, series] : spilled_) {
+        series->written.clear();
+        if (ftruncate(series->fd, 0) != 0) {
             return "cannot empty " + series->path + ": " + std::strerror(errno);
         }
     }
