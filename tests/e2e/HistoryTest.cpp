@@ -409,7 +409,7 @@ std::uint32_t BigEndian(const std::string& bytes, std::size_t at)
 TEST_P(Picture, IsAValidImageOfTheAskedSize)
 {
     const std::string picture = dir + "/plot" + GetParam();
-    const Ran run = Smdhist({"--plot", picture, "--size", "900x700", History()}, dir);
+    const Ran run = Smdhist({"--plot", picture, "--size", "900x760", History()}, dir);
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out.size(), 0u);
     EXPECT_NE(run.err.find("picture written to " + picture), std::string::npos);
@@ -419,11 +419,11 @@ TEST_P(Picture, IsAValidImageOfTheAskedSize)
         EXPECT_EQ(image.substr(0, 8), "\x89PNG\r\n\x1a\n");
         EXPECT_EQ(image.substr(12, 4), "IHDR");
         EXPECT_EQ(BigEndian(image, 16), 900u);
-        EXPECT_EQ(BigEndian(image, 20), 700u);
+        EXPECT_EQ(BigEndian(image, 20), 760u);
         return;
     }
     EXPECT_EQ(image.rfind("<?xml", 0), 0u);
-    EXPECT_NE(image.find("width=\"900\" height=\"700\""), std::string::npos);
+    EXPECT_NE(image.find("width=\"900\" height=\"760\""), std::string::npos);
     EXPECT_NE(image.find("</svg>"), std::string::npos);
     for (const auto& field : ups_protocol::kDataFields) {
         // Each named in the key, maybe with the series whose line it lies on.
@@ -639,12 +639,12 @@ TEST_F(DrawingCommands, AClockSetBackIsDrawnInTimeOrderWithANote)
 
 TEST_F(DrawingCommands, ASizeBelowTheSmallestIsRefusedNamingIt)
 {
-    for (const char* size : {"639x600", "640x599"}) {
+    for (const char* size : {"639x720", "640x719"}) {
         const Ran run = Smdhist({"--plot", dir + "/p.png", "--size", size, dir + "/none"}, dir);
         EXPECT_EQ(run.status, 2);
-        EXPECT_NE(run.err.find("not a size from 640x600 (the smallest at which every label fits)"),
+        EXPECT_NE(run.err.find("not a size from 640x720 (the smallest at which every label fits)"),
                   std::string::npos)
             << run.err;
     }
-    Script(AcrossAGap(), {"--size", "640x600"});
+    Script(AcrossAGap(), {"--size", "640x720"});
 }

@@ -143,7 +143,7 @@ const command_line::Program& HistProgram()
              "gnuplot script with its data.",
              Completes::File},
             {kSize, "size", 0, Arg::Required, "WxH",
-             "The picture's size in pixels (default 1200x1000, at least 640x600)."},
+             "The picture's size in pixels (default 1200x1000, at least 640x720)."},
             {kAcceptShared, "allow-shared-dir", 0, Arg::None, nullptr,
              "Write the picture into a folder others can write to."},
         },

@@ -20,7 +20,7 @@ struct PlotSize {
     int width;
     int height;
 };
-constexpr PlotSize kSmallestPlot{640, 600};
+constexpr PlotSize kSmallestPlot{640, 720};
 
 // True when the path names a picture format the plot is drawn in.
 bool PlotFormatKnown(const std::string& path);
