@@ -375,6 +375,22 @@ TEST_P(Following, ShowsEachAppendedBlockAcrossARotation)
               std::string::npos);
 }
 
+class FollowingQuietly : public TempDir {};
+
+TEST_F(FollowingQuietly, NothingNewWritesNoEmptyExposition)
+{
+    Child follower({QUILL_SMDHIST, "--follow", "--openmetrics", Write("42.history", Bytes(Twelve()))},
+                   dir + "/follow.err");
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    follower.Signal(SIGTERM);
+    EXPECT_EQ(follower.Wait(seconds(10)), 0);
+    int expositions = 0;
+    for (auto line = follower.ReadLine(seconds(1)); line; line = follower.ReadLine(seconds(1))) {
+        expositions += *line == "# EOF" ? 1 : 0;
+    }
+    EXPECT_EQ(expositions, 1);
+}
+
 INSTANTIATE_TEST_SUITE_P(EveryFormat, Following,
                          ::testing::Values("--csv", "--json", "--influx", "--openmetrics"),
                          [](const auto& info) { return std::string(info.param + 2); });

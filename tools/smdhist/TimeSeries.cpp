@@ -209,13 +209,16 @@ std::string TimeSeries::Spill(const Entry& entry)
             return "cannot make " + series->path + ": " + std::strerror(errno);
         }
     }
+    ++waiting_;
     return series->Add(entry.block, *entry.epoch);
 }
 
 std::string TimeSeries::Flush()
 {
-    if (format_ == Format::OpenMetrics && error_.empty() && !spilled_.empty()) {
+    // A follower with nothing new writes nothing, not an empty exposition.
+    if (format_ == Format::OpenMetrics && error_.empty() && waiting_ > 0) {
         error_ = WriteFamilies();
+        waiting_ = 0;
     }
     out_.Flush();
     return error_;

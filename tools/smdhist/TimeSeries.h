@@ -49,6 +49,7 @@ private:
     std::map<std::uint32_t, std::unique_ptr<Series>> spilled_;
     std::unique_ptr<PrivateDir> dir_;
     std::string error_;
+    std::uint64_t waiting_ = 0;  // blocks added since the last exposition
     std::uint64_t damaged_ = 0;
     std::uint64_t out_of_order_ = 0;
 };
