@@ -6,8 +6,9 @@ set -euo pipefail
 
 packages_of() {
     case "$1" in
-    # locales: localedef makes the decimal-comma locale of the unit tests.
-    base) echo "cmake make g++ libgtest-dev libjsoncpp-dev libboost-date-time-dev libboost-thread-dev locales" ;;
+    # locales: localedef makes the decimal-comma locale of the unit tests;
+    # tzdata: the zone database smdhist's --zone names are looked up in.
+    base) echo "cmake make g++ libgtest-dev libjsoncpp-dev libboost-date-time-dev libboost-thread-dev locales tzdata" ;;
     bench) echo "libbenchmark-dev valgrind" ;;
     # The board's target libraries come from cmake/fetch-mipsel-sysroot.sh.
     mipsel) echo "cmake make libgtest-dev g++-mipsel-linux-gnu binutils-mipsel-linux-gnu qemu-user" ;;
