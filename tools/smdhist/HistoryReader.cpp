@@ -164,10 +164,12 @@ HistoryReader::Report HistoryReader::Follow(const std::string& path,
         struct stat now {};
         fstat(source.fd, &held);
         if (::stat(path.c_str(), &now) == 0 && !SameFile(now, held)) {
-            // Rotated: the old file is complete, and its rest was read above.
+            // Rotated: the old file is complete; what was written to it since
+            // the read above is read before it is left.
             std::string error;
             const int fd = OpenHistory(path, error);
             if (fd >= 0) {
+                Drain(source, report);
                 End(source, report);
                 ::close(source.fd);
                 source.fd = fd;
