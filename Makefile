@@ -30,12 +30,16 @@ TEST_SUITES += test-bench
 .PHONY: bench bench-build bench-mipsel bench-mipsel-build test-bench
 
 bench-build: deps
-	@cmake/install-deps.sh bench
+	@cmake/install-deps.sh bench plot
 	cmake --preset bench
 	cmake --build --preset bench
 
+# history_bench runs smdhist on a history of a million blocks per output format
+# (QUILL_HISTORY_BLOCKS=N for another length, QUILL_SMDHIST=PATH for another build).
 bench: bench-build
 	./build/bench/bench/poll_cycle_bench --benchmark_repetitions=5 \
+		--benchmark_report_aggregates_only=true
+	./build/bench/bench/history_bench --benchmark_repetitions=3 \
 		--benchmark_report_aggregates_only=true
 
 # The same benchmarks built for the board and run under qemu-mipsel: an
@@ -53,6 +57,7 @@ bench-mipsel: bench-mipsel-build
 
 test-bench: bench-build bench-mipsel-build
 	./build/bench/bench/poll_cycle_bench --benchmark_min_time=0
+	QUILL_HISTORY_BLOCKS=20000 ./build/bench/bench/history_bench --benchmark_min_time=0
 	$(BENCH_MIPSEL_RUN) --benchmark_min_time=0
 
 # ---- The board: 32-bit little-endian MIPS ------------------------------------------
@@ -171,13 +176,18 @@ abi-report: build mipsel-deps
 
 # ---- The history tool ----------------------------------------------------------------
 # smdhist draws its pictures with gnuplot: the demo draws one and the native
-# tests check them, so both bring the `plot` group.
-.PHONY: plot-deps
+# tests check them, so both bring the `plot` group. The native tests also hand
+# its time series to Prometheus's promtool and a private InfluxDB (`tsdb`).
+.PHONY: plot-deps tsdb-deps
 
 plot-deps:
 	@cmake/install-deps.sh plot
 
+tsdb-deps:
+	@cmake/install-deps.sh tsdb
+
 demo test-native: plot-deps
+test-native: tsdb-deps
 
 # ---- The bench host under ThreadSanitizer -------------------------------------------
 # smdhost, upssim and the module built with ThreadSanitizer (clang), and the

@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a make target needs, when any is missing.
 # Usage: cmake/install-deps.sh GROUP...
-#   (groups: base bench mipsel clang valgrind coverage plot board)
+#   (groups: base bench mipsel clang valgrind coverage plot tsdb board)
 set -euo pipefail
 
 packages_of() {
     case "$1" in
-    # locales: localedef makes the decimal-comma locale of the unit tests.
-    base) echo "cmake make g++ libgtest-dev libjsoncpp-dev libboost-date-time-dev libboost-thread-dev locales groff-base" ;;
+    # locales: localedef makes the decimal-comma locale of the unit tests;
+    # tzdata: the zone database smdhist's --zone names are looked up in;
+    # groff-base: the manual pages are checked by setting them.
+    base) echo "cmake make g++ libgtest-dev libjsoncpp-dev libboost-date-time-dev libboost-thread-dev locales tzdata groff-base" ;;
     bench) echo "libbenchmark-dev valgrind" ;;
     # The board's target libraries come from cmake/fetch-mipsel-sysroot.sh.
     mipsel) echo "cmake make libgtest-dev g++-mipsel-linux-gnu binutils-mipsel-linux-gnu qemu-user" ;;
@@ -17,6 +19,10 @@ packages_of() {
     coverage) echo "gcovr" ;;
     # The history tool's plots.
     plot) echo "gnuplot-nox" ;;
+    # The history tool's time series, taken in by the real databases in the
+    # tests: promtool (prometheus), influxd (influxdb), and curl to talk to it.
+    # Each is started privately by the test; no service of theirs is used.
+    tsdb) echo "prometheus influxdb curl" ;;
     # The emulated board: a whole mipsel system under qemu; its packages are
     # unpacked, not installed.
     board) echo "qemu-system-mips cpio" ;;

@@ -25,6 +25,8 @@
 
 #include "tests/e2e/Child.h"
 #include "tests/e2e/ReadBack.h"
+#include "tests/e2e/SmdhistRun.h"
+#include "tests/support/HistoryMaker.h"
 #include "ups/QuillmarUPS_Data.h"
 #include "ups/UpsProtocol.h"
 
@@ -35,88 +37,8 @@
 
 namespace {
 
-using std::chrono::seconds;
-using Lines = std::vector<std::string>;
-
-// Stamps are local time: a zone two hours east of UTC shows offset mistakes.
-class EastOfUtc : public ::testing::Environment {
-    void SetUp() override { setenv("TZ", "XST-2", 1); }
-};
-::testing::Environment* const kZone = ::testing::AddGlobalTestEnvironment(new EastOfUtc);
-
-struct Ran {
-    int status = -1;
-    Lines out;
-    std::string err;
-
-    std::string Out() const
-    {
-        std::string text;
-        for (const std::string& line : out) {
-            text += line + "\n";
-        }
-        return text;
-    }
-};
-
-// Runs a program to its end in `dir`'s name space; `env` goes before it.
-Ran Execute(Lines argv, const std::string& dir, const Lines& env = {})
-{
-    if (!env.empty()) {
-        argv.insert(argv.begin(), env.begin(), env.end());
-        argv.insert(argv.begin(), "/usr/bin/env");
-    }
-    const std::string err = dir + "/run.err";
-    std::filesystem::remove(err);
-    Child child(argv, err);
-    Ran run;
-    run.status = child.Wait(seconds(60));
-    for (auto line = child.ReadLine(seconds(1)); line; line = child.ReadLine(seconds(1))) {
-        run.out.push_back(*line);
-    }
-    run.err = ReadFile(err);
-    return run;
-}
-
-Ran Smdhist(Lines args, const std::string& dir, const Lines& env = {})
-{
-    args.insert(args.begin(), QUILL_SMDHIST);
-    return Execute(args, dir, env);
-}
-
-// A block as the module stores it, built through the module's own record.
-struct Stored {
-    std::uint32_t data_id = 42;
-    ttime stamp{2026, 3, 1, 10, 0, 0};
-    std::array<std::uint8_t, 5> flags{};  // SOK SBP SUF SBL SBM
-    std::map<std::string, float> values;  // by tag; the others 0
-};
-
-std::string Bytes(const Stored& stored)
-{
-    QuillmarUPS_Block_t block{};
-    block.data_id = stored.data_id;
-    block.time_stamp = stored.stamp;
-    auto* record = reinterpret_cast<unsigned char*>(&block.data);
-    for (std::size_t i = 0; i < stored.flags.size(); ++i) {
-        record[ups_protocol::kStatusFields[i].offset] = stored.flags[i];
-    }
-    for (const auto& field : ups_protocol::kDataFields) {
-        const auto value = stored.values.find(field.tag);
-        const float number = value == stored.values.end() ? 0.0f : value->second;
-        std::memcpy(record + field.offset, &number, sizeof(number));
-    }
-    return std::string(reinterpret_cast<const char*>(&block), sizeof(block));
-}
-
-std::string Bytes(const std::vector<Stored>& blocks)
-{
-    std::string bytes;
-    for (const Stored& stored : blocks) {
-        bytes += Bytes(stored);
-    }
-    return bytes;
-}
+using history_maker::Bytes;
+using history_maker::Stored;
 
 // "2026-03-01T10:00:00+02:00" back into the stored stamp.
 ttime Stamp(const std::string& iso)
@@ -178,26 +100,6 @@ std::string BytesOfCsv(const std::string& header, const std::string& row)
     }
     return Bytes(stored);
 }
-
-class TempDir : public ::testing::Test {
-protected:
-    std::string dir;
-
-    void SetUp() override
-    {
-        char name[] = "/tmp/quill-hist-XXXXXX";
-        ASSERT_NE(mkdtemp(name), nullptr);
-        dir = name;
-    }
-
-    void TearDown() override { std::filesystem::remove_all(dir); }
-
-    std::string Write(const std::string& name, const std::string& bytes) const
-    {
-        std::ofstream(dir + "/" + name, std::ios::binary) << bytes;
-        return dir + "/" + name;
-    }
-};
 
 // ---- A history the bench host wrote -------------------------------------------------
 
@@ -377,7 +279,7 @@ std::vector<Damage> Damages()
         {"shorter_than_a_block", std::string(40, 'x'), {}, 3,
          "FILE: no whole block: 40 bytes, and a block is 76", 0, ""},
         {"missing", std::nullopt, {}, 4, "FILE: cannot read: No such file or directory", 0, ""},
-        {"bad_time", three, {"--from", "yesterday"}, 2, "not an ISO 8601 time: yesterday", 0, ""},
+        {"bad_time", three, {"--from", "yesterday"}, 2, "not a time: yesterday", 0, ""},
     };
 }
 
@@ -507,7 +409,7 @@ std::uint32_t BigEndian(const std::string& bytes, std::size_t at)
 TEST_P(Picture, IsAValidImageOfTheAskedSize)
 {
     const std::string picture = dir + "/plot" + GetParam();
-    const Ran run = Smdhist({"--plot", picture, "--size", "900x700", History()}, dir);
+    const Ran run = Smdhist({"--plot", picture, "--size", "900x760", History()}, dir);
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out.size(), 0u);
     EXPECT_NE(run.err.find("picture written to " + picture), std::string::npos);
@@ -517,14 +419,15 @@ TEST_P(Picture, IsAValidImageOfTheAskedSize)
         EXPECT_EQ(image.substr(0, 8), "\x89PNG\r\n\x1a\n");
         EXPECT_EQ(image.substr(12, 4), "IHDR");
         EXPECT_EQ(BigEndian(image, 16), 900u);
-        EXPECT_EQ(BigEndian(image, 20), 700u);
+        EXPECT_EQ(BigEndian(image, 20), 760u);
         return;
     }
     EXPECT_EQ(image.rfind("<?xml", 0), 0u);
-    EXPECT_NE(image.find("width=\"900\" height=\"700\""), std::string::npos);
+    EXPECT_NE(image.find("width=\"900\" height=\"760\""), std::string::npos);
     EXPECT_NE(image.find("</svg>"), std::string::npos);
     for (const auto& field : ups_protocol::kDataFields) {
-        EXPECT_NE(image.find(std::string(">") + field.tag + "<"), std::string::npos) << field.tag;
+        // Each named in the key, maybe with the series whose line it lies on.
+        EXPECT_NE(image.find(std::string(">") + field.tag), std::string::npos) << field.tag;
     }
     for (const char* alarm : {">sok UPS fault<", ">sbp supply by bypass<", ">suf mains failure<",
                               ">sbl low voltage<", ">sbm supply-by-battery alarm<"}) {
@@ -574,3 +477,174 @@ TEST_P(Picture, IsNotWrittenThroughALinkNorOverAnythingButAFileNorIntoASharedFol
 }
 
 }  // namespace
+
+// ---- The drawing commands ------------------------------------------------------------
+
+// The lines of the gnuplot script `--plot FILE.gp` wrote: the script smdhist runs.
+class DrawingCommands : public TempDir {
+protected:
+    std::string Script(const std::vector<Stored>& blocks, const Lines& more = {})
+    {
+        Lines args = more;
+        args.insert(args.end(), {"--plot", dir + "/plot.gp", Write("1.history", Bytes(blocks))});
+        const Ran run = Smdhist(args, dir);
+        EXPECT_EQ(run.status, 0) << run.err;
+        return ReadFile(dir + "/plot.gp");
+    }
+};
+
+// The rows of a datablock ("$values << EOD" to "EOD"), blank lines kept.
+Lines DataRows(const std::string& script, const std::string& name)
+{
+    Lines rows;
+    std::istringstream in(script.substr(script.find("$" + name + " << EOD\n")));
+    std::string line;
+    std::getline(in, line);
+    while (std::getline(in, line) && line != "EOD") {
+        rows.push_back(line);
+    }
+    return rows;
+}
+
+// The text after `head` up to the end of its line, for the panel titled `panel`.
+std::string PanelLine(const std::string& script, const std::string& panel, const std::string& head)
+{
+    const std::size_t at = script.find(head, script.find("set key title '" + panel + "'"));
+    return script.substr(at + head.size(), script.find('\n', at) - at - head.size());
+}
+
+double Seconds(const std::string& stamp_row) { return std::strtod(stamp_row.c_str(), nullptr); }
+
+// Four blocks a second apart, a gap of a minute, four more; the UPS fault on
+// across the gap, battery discharge on one block after it.
+std::vector<Stored> AcrossAGap()
+{
+    std::vector<Stored> blocks(8);
+    for (std::size_t i = 0; i < blocks.size(); ++i) {
+        blocks[i].stamp.second = static_cast<std::uint8_t>(i < 4 ? i : 60 + i - 4 - 60);
+        blocks[i].stamp.minute = i < 4 ? 0 : 1;
+        blocks[i].values = {{"DVIA", 230.5f}, {"DVIB", 229.8f}, {"DVIC", 231.1f},
+                            {"DVOA", 220.0f}, {"DVOB", 220.1f}, {"DVOC", 219.9f},
+                            {"DTMP", 28.5f},  {"DVBT", 54.6f - static_cast<float>(i)}};
+        blocks[i].flags[0] = i >= 2 && i <= 5 ? 1 : 0;  // SOK
+        blocks[i].flags[4] = i == 6 ? 1 : 0;            // SBM
+    }
+    // Mains failed at first: the inputs' axis runs from 0.
+    blocks[0].values["DVIA"] = blocks[0].values["DVIB"] = blocks[0].values["DVIC"] = 0;
+    return blocks;
+}
+
+TEST_F(DrawingCommands, RangesArePaddedAndLinesThatCoincideAreNamed)
+{
+    const std::string script = Script(AcrossAGap());
+    double low = 0;
+    double high = 0;
+    ASSERT_EQ(std::sscanf(PanelLine(script, "output voltage", "set yrange [").c_str(), "%lf:%lf",
+                          &low, &high),
+              2);
+    // Nothing on the frame: DVOC 219.9 and DVOB 220.1 lie inside.
+    EXPECT_LT(low, 219.9 - 0.01);
+    EXPECT_GT(high, 220.1 + 0.01);
+    // A constant series gets its one value.
+    EXPECT_EQ(PanelLine(script, "temperature", "set ytics "), "('28.5' 28.5)");
+    // Three lines under a pixel apart on a 0-250 axis: told apart by their
+    // dashes, and the key says they lie on one another.
+    const std::string inputs = PanelLine(script, "input voltage", "plot ");
+    EXPECT_NE(inputs.find("dt 1 lc rgb '#000000' title 'DVIA'"), std::string::npos) << inputs;
+    EXPECT_NE(inputs.find("dt 2 lc rgb '#009e73' title 'DVIB on DVIA ±0.7'"), std::string::npos)
+        << inputs;
+    EXPECT_NE(inputs.find("title 'DVIC on DVIA ±0.6'"), std::string::npos) << inputs;
+    // A tenth of a volt apart on their own axis: lines of their own.
+    EXPECT_NE(PanelLine(script, "output voltage", "plot ").find("title 'DVOB'"),
+              std::string::npos);
+}
+
+TEST_F(DrawingCommands, LinesBarsAndShadingStopAtGapsInTheAlarmsOwnColours)
+{
+    const std::string script = Script(AcrossAGap());
+    const Lines values = DataRows(script, "values");
+    ASSERT_EQ(values.size(), 9u);
+    EXPECT_EQ(values[4], "") << "the break in the lines between the two spells of blocks";
+    const double before_gap = Seconds(values[3]);
+    const double after_gap = Seconds(values[5]);
+    EXPECT_EQ(after_gap - before_gap, 57);
+
+    // Bars: "centre row half-width colour"; the fault's row is 5, discharge's 1.
+    std::map<int, std::vector<std::pair<double, double>>> bars;
+    std::map<int, long> colour;
+    for (const std::string& row : DataRows(script, "alarms")) {
+        double centre = 0;
+        double half = 0;
+        int line = 0;
+        long rgb = 0;
+        ASSERT_EQ(std::sscanf(row.c_str(), "%lf %d %lf %ld", &centre, &line, &half, &rgb), 4);
+        bars[line].emplace_back(centre - half, centre + half);
+        colour[line] = rgb;
+    }
+    // The fault: from block 3 to the last block before the gap, then from the
+    // first after it to the first block with the flag at 0 again.
+    ASSERT_EQ(bars[5].size(), 2u);
+    EXPECT_EQ(bars[5][0], std::make_pair(before_gap - 1, before_gap));
+    EXPECT_EQ(bars[5][1], std::make_pair(after_gap, after_gap + 2));
+    ASSERT_EQ(bars[1].size(), 1u);
+    EXPECT_NE(colour[5], colour[1]);
+
+    // Shading: no rectangle over the gap, each in the pale colour of a bar.
+    const auto pale = [](long rgb) {
+        long mixed = 0;
+        for (int shift = 0; shift <= 16; shift += 8) {
+            const long channel = rgb >> shift & 0xff;
+            mixed |= (channel + (255 - channel) * 4 / 5) << shift;
+        }
+        char text[24];
+        std::snprintf(text, sizeof(text), "#%06lx", mixed);
+        return std::string(text);
+    };
+    std::istringstream lines(script);
+    int shaded = 0;
+    for (std::string line; std::getline(lines, line);) {
+        double from = 0;
+        double to = 0;
+        char rgb[16] = {};
+        if (std::sscanf(line.c_str(), "set object %*d rect from %lf, graph %*f to %lf, graph %*f "
+                                      "behind fc rgb '%7s'",
+                        &from, &to, rgb) != 3) {
+            continue;
+        }
+        ++shaded;
+        EXPECT_FALSE(from < after_gap && to > before_gap) << line;
+        EXPECT_TRUE(rgb == pale(colour[5]) || rgb == pale(colour[1])) << line;
+    }
+    EXPECT_EQ(shaded, 3);
+}
+
+TEST_F(DrawingCommands, AClockSetBackIsDrawnInTimeOrderWithANote)
+{
+    std::vector<Stored> blocks(5);
+    const std::uint8_t seconds[] = {0, 20, 40, 10, 30};
+    for (std::size_t i = 0; i < blocks.size(); ++i) {
+        blocks[i].stamp.second = seconds[i];
+        blocks[i].values["DVBT"] = static_cast<float>(seconds[i]);
+    }
+    const std::string script = Script(blocks);
+    EXPECT_NE(script.find("the clock went back 1 time: the blocks are drawn in time order"),
+              std::string::npos);
+    double last = 0;
+    for (const std::string& row : DataRows(script, "values")) {
+        ASSERT_FALSE(row.empty());
+        EXPECT_GT(Seconds(row), last) << row;
+        last = Seconds(row);
+    }
+}
+
+TEST_F(DrawingCommands, ASizeBelowTheSmallestIsRefusedNamingIt)
+{
+    for (const char* size : {"639x720", "640x719"}) {
+        const Ran run = Smdhist({"--plot", dir + "/p.png", "--size", size, dir + "/none"}, dir);
+        EXPECT_EQ(run.status, 2);
+        EXPECT_NE(run.err.find("not a size from 640x720 (the smallest at which every label fits)"),
+                  std::string::npos)
+            << run.err;
+    }
+    Script(AcrossAGap(), {"--size", "640x720"});
+}

@@ -55,7 +55,26 @@ std::time_t LockedMktime(std::tm& local)
     return std::mktime(&local);
 }
 
+// mktime asks the zone afresh each call (a stat of /etc/localtime): a history
+// of a million blocks asks once an hour of stamps instead.
+struct Cache {
+    std::uint32_t hour = 0;
+    std::optional<long> offset;
+};
+
+Cache& OffsetCache()
+{
+    thread_local Cache cache;
+    return cache;
+}
+
 }  // namespace
+
+void ZoneChanged()
+{
+    tzset();
+    OffsetCache() = Cache{};
+}
 
 bool IsPossible(const ttime& stamp)
 {
@@ -74,10 +93,8 @@ std::optional<long> UtcOffset(const ttime& stamp)
     if (!IsPossible(stamp)) {
         return std::nullopt;
     }
-    // mktime asks the zone afresh each call (a stat of /etc/localtime): a
-    // history of a million blocks asks once an hour of stamps instead.
-    thread_local std::uint32_t cached_hour = 0;
-    thread_local std::optional<long> cached_offset;
+    std::uint32_t& cached_hour = OffsetCache().hour;
+    std::optional<long>& cached_offset = OffsetCache().offset;
     const std::uint32_t hour =
         ((stamp.year * 13u + stamp.month) * 32u + stamp.day) * 24u + stamp.hour + 1;
     if (hour == cached_hour) {
@@ -98,32 +115,66 @@ std::optional<long> UtcOffset(const ttime& stamp)
     return cached_offset;
 }
 
-std::string IsoTime(const ttime& stamp)
+namespace {
+
+char* TwoDigits(char* at, unsigned value)
 {
-    char text[40];
-    std::snprintf(text, sizeof(text), "%04u-%02u-%02uT%02u:%02u:%02u",
-                  static_cast<unsigned>(stamp.year), stamp.month, stamp.day, stamp.hour,
-                  stamp.minute, stamp.second);
+    at[0] = static_cast<char>('0' + value / 10 % 10);
+    at[1] = static_cast<char>('0' + value % 10);
+    return at + 2;
+}
+
+}  // namespace
+
+char* IsoChars(const ttime& stamp, char* text)
+{
+    // By hand: a history of millions of blocks shows millions of stamps.
+    char* at = TwoDigits(text, stamp.year / 100u);
+    at = TwoDigits(at, stamp.year % 100u);
+    if (stamp.year > 9999) {
+        at = std::to_chars(text, text + 8, static_cast<unsigned>(stamp.year)).ptr;
+    }
+    *at++ = '-';
+    at = TwoDigits(at, stamp.month);
+    *at++ = '-';
+    at = TwoDigits(at, stamp.day);
+    *at++ = 'T';
+    at = TwoDigits(at, stamp.hour);
+    *at++ = ':';
+    at = TwoDigits(at, stamp.minute);
+    *at++ = ':';
+    at = TwoDigits(at, stamp.second);
     const std::optional<long> utc_offset = UtcOffset(stamp);
     if (!utc_offset) {
-        return text;
+        return at;
     }
     const long offset = *utc_offset;
     const long minutes = (offset < 0 ? -offset : offset) / 60;
-    char zone[40];
-    std::snprintf(zone, sizeof(zone), "%c%02ld:%02ld", offset < 0 ? '-' : '+', minutes / 60,
-                  minutes % 60);
-    return std::string(text) + zone;
+    *at++ = offset < 0 ? '-' : '+';
+    at = TwoDigits(at, static_cast<unsigned>(minutes / 60 % 100));
+    *at++ = ':';
+    return TwoDigits(at, static_cast<unsigned>(minutes % 60));
+}
+
+std::string IsoTime(const ttime& stamp)
+{
+    char text[40];
+    return std::string(text, IsoChars(stamp, text));
+}
+
+char* ValueChars(float value, char* text)
+{
+    if (std::isnan(value)) {
+        std::memcpy(text, "nan", 3);
+        return text + 3;
+    }
+    return std::to_chars(text, text + 32, value).ptr;
 }
 
 std::string ValueText(float value)
 {
-    if (std::isnan(value)) {
-        return "nan";
-    }
     char text[32];
-    const auto end = std::to_chars(text, text + sizeof(text), value).ptr;
-    return std::string(text, end);
+    return std::string(text, ValueChars(value, text));
 }
 
 Json::Value ToJson(const Decoded& block)

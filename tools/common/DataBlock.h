@@ -39,6 +39,9 @@ bool Decode(const unsigned char* data, std::size_t len, Decoded& block);
 // True when the stamp names a real second of a year from 1970 to 9999.
 bool IsPossible(const ttime& stamp);
 
+// Reads the zone (TZ) again after it was changed: the offsets are kept per hour.
+void ZoneChanged();
+
 // The local zone's offset from UTC in seconds at a possible stamp; nothing
 // for an impossible one or where the zone cannot place it.
 std::optional<long> UtcOffset(const ttime& stamp);
@@ -47,10 +50,14 @@ std::optional<long> UtcOffset(const ttime& stamp);
 // ("2026-12-08T16:55:58+01:00"): the module stamps blocks with the local
 // time. An impossible stamp is shown as stored, without an offset.
 std::string IsoTime(const ttime& stamp);
+// The same into `text` (room for 40 characters); answers its end.
+char* IsoChars(const ttime& stamp, char* text);
 
 // A value as the shortest text that reads back to the same float ("229.8",
 // not "229.800003"); "nan", "inf" and "-inf" for what is no number.
 std::string ValueText(float value);
+// The same into `text` (room for 32 characters); answers its end.
+char* ValueChars(float value, char* text);
 
 // {"data_id", "time_stamp", "flags": {tag: 0/1}, "values": {tag: number}}: the
 // names of the bench host's block events and of the history tool's JSON.

@@ -15,10 +15,11 @@ constexpr int kPortRefused = 4;   // a port is held by another program or is no 
 }  // namespace smdhost
 
 namespace smdhist {
-constexpr int kDamaged = 1;     // a damaged block or a torn tail, shown
+constexpr int kDamaged = 1;     // a damaged block, skipped bytes or a torn tail, shown
 constexpr int kEmpty = 3;       // a file without a whole block
 constexpr int kUnreadable = 4;  // a file missing or unreadable
 constexpr int kNoOutput = 5;    // the picture or the output could not be written
+constexpr int kNothingChosen = 6;  // blocks were read, but none of the range or data id asked for
 }  // namespace smdhist
 
 namespace upssim {

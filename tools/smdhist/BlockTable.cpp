@@ -1,20 +1,88 @@
 #include "tools/smdhist/BlockTable.h"
 
+#include <algorithm>
+#include <array>
 #include <charconv>
-#include <cstdlib>
+#include <cmath>
+#include <cstring>
+#include <numeric>
 
 namespace {
 
-std::string CsvField(const std::string& text)
+void CsvField(OutBuffer& out, const std::string& text)
 {
     if (text.find_first_of(",\"\n") == std::string::npos) {
-        return text;
+        out << text;
+        return;
     }
-    std::string quoted = "\"";
+    out << '"';
     for (const char c : text) {
-        quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+        out << (c == '"' ? std::string_view("\"\"") : std::string_view(&c, 1));
     }
-    return quoted + "\"";
+    out << '"';
+}
+
+// Positions of `tags` in the order of their names: a JSON object's members
+// are written sorted, as the bench host's JSON has them.
+template <std::size_t N, typename Tag>
+std::array<std::size_t, N> ByName(Tag tag)
+{
+    std::array<std::size_t, N> order{};
+    std::iota(order.begin(), order.end(), 0);
+    std::sort(order.begin(), order.end(),
+              [&](std::size_t a, std::size_t b) { return std::strcmp(tag(a), tag(b)) < 0; });
+    return order;
+}
+
+const std::array<std::size_t, data_block::kFlags>& FlagsByName()
+{
+    static const auto order = ByName<data_block::kFlags>(
+        [](std::size_t i) { return ups_protocol::kStatusFields[i].tag; });
+    return order;
+}
+
+const std::array<std::size_t, data_block::kValues>& ValuesByName()
+{
+    static const auto order = ByName<data_block::kValues>(
+        [](std::size_t i) { return data_block::ValueFields()[i]->tag; });
+    return order;
+}
+
+// A value as a JSON number: its shortest exact decimal, with ".0" when it is
+// whole; null for what is no number and +-1e+9999 for an infinity.
+void JsonNumber(OutBuffer& out, float value)
+{
+    if (std::isnan(value)) {
+        out << "null";
+        return;
+    }
+    if (std::isinf(value)) {
+        out << (value < 0 ? "-1e+9999" : "1e+9999");
+        return;
+    }
+    char text[32];
+    char* const end = data_block::ValueChars(value, text);
+    out << std::string_view(text, static_cast<std::size_t>(end - text));
+    if (std::find_if(text, end, [](char c) { return c == '.' || c == 'e'; }) == end) {
+        out << ".0";
+    }
+}
+
+void JsonString(OutBuffer& out, const std::string& text)
+{
+    out << '"';
+    for (const char c : text) {
+        if (c == '"' || c == '\\') {
+            out << '\\' << c;
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof(escaped), "\\u%04x", c);
+            out << escaped;
+        } else {
+            out << c;
+        }
+    }
+    out << '"';
 }
 
 }  // namespace
@@ -22,12 +90,6 @@ std::string CsvField(const std::string& text)
 BlockTable::BlockTable(std::FILE* out, Format format, bool name_files)
     : out_(out), format_(format), name_files_(name_files)
 {
-    Json::StreamWriterBuilder json;
-    json["indentation"] = "";
-    json["emitUTF8"] = true;
-    // Enough for any float's shortest decimal, and no digits beyond it.
-    json["precision"] = 15;
-    json_.reset(json.newStreamWriter());
 }
 
 void BlockTable::Header()
@@ -35,17 +97,27 @@ void BlockTable::Header()
     if (format_ == Format::Json) {
         return;
     }
-    const bool csv = format_ == Format::Csv;
-    std::fprintf(out_, csv ? "time_stamp,data_id" : "%6s  %-25s %8s ", "#", "time stamp",
-                 "data id");
+    if (format_ == Format::Csv) {
+        out_ << "time_stamp,data_id";
+        for (const auto& field : ups_protocol::kStatusFields) {
+            out_ << ',' << field.tag;
+        }
+        for (const auto* field : data_block::ValueFields()) {
+            out_ << ',' << field->tag;
+        }
+        out_ << ",damage\n";
+        return;
+    }
+    out_.Right("#", 6);
+    out_ << "  time stamp                 data id ";
     for (const auto& field : ups_protocol::kStatusFields) {
-        std::fprintf(out_, csv ? ",%s" : " %3s", field.tag);
+        out_.Right(field.tag, 4);
     }
-    std::fputs(csv ? "" : " ", out_);
+    out_ << ' ';
     for (const auto* field : data_block::ValueFields()) {
-        std::fprintf(out_, csv ? ",%s" : " %7s", field->tag);
+        out_.Right(field->tag, 8);
     }
-    std::fputs(csv ? ",damage\n" : "  damage\n", out_);
+    out_ << "  damage\n";
 }
 
 void BlockTable::Add(const Entry& entry)
@@ -59,62 +131,87 @@ void BlockTable::Add(const Entry& entry)
     case Format::Csv: CsvRow(entry); break;
     case Format::Json: JsonRow(entry); break;
     }
+    out_.Row();
 }
 
 void BlockTable::TextRow(const Entry& entry)
 {
     if (name_files_ && entry.file != file_) {
-        std::fprintf(out_, "== %s\n", entry.file->c_str());
+        out_ << "== " << *entry.file << '\n';
         file_ = entry.file;
     }
     const data_block::Decoded& block = entry.block;
-    std::fprintf(out_, "%6llu  %-25s %8u ", static_cast<unsigned long long>(entry.number),
-                 data_block::IsoTime(block.time_stamp).c_str(), block.data_id);
+    char cell[40];
+    out_.Right(std::string_view(cell, std::to_chars(cell, cell + 24, entry.number).ptr - cell), 6);
+    out_ << "  ";
+    const std::string_view stamp(cell, data_block::IsoChars(block.time_stamp, cell) - cell);
+    out_ << stamp;
+    if (stamp.size() < 25) {
+        out_ << std::string(25 - stamp.size(), ' ');
+    }
+    out_ << ' ';
+    out_.Right(std::string_view(cell, std::to_chars(cell, cell + 24, block.data_id).ptr - cell), 8);
+    out_ << ' ';
     for (const std::uint8_t flag : block.flags) {
-        std::fprintf(out_, " %3u", flag);
+        out_.Right(std::string_view(cell, std::to_chars(cell, cell + 24, flag).ptr - cell), 4);
     }
-    std::fputc(' ', out_);
-    char cell[32];
+    out_ << ' ';
     for (const float value : block.values) {
-        // As %g would, without printf's cost on a history of millions of rows.
-        const auto end =
-            std::to_chars(cell, cell + sizeof(cell), value, std::chars_format::general, 6).ptr;
-        std::fprintf(out_, " %7.*s", static_cast<int>(end - cell), cell);
+        // As %g shows it: six significant digits.
+        const char* end = std::isnan(value)
+                              ? data_block::ValueChars(value, cell)
+                              : std::to_chars(cell, cell + 32, value, std::chars_format::general, 6).ptr;
+        out_.Right(std::string_view(cell, static_cast<std::size_t>(end - cell)), 8);
     }
-    std::fprintf(out_, "%s%s\n", entry.Sound() ? "" : "  ! ", entry.damage.c_str());
+    if (!entry.Sound()) {
+        out_ << "  ! " << entry.damage;
+    }
+    out_ << '\n';
 }
 
 void BlockTable::CsvRow(const Entry& entry)
 {
     const data_block::Decoded& block = entry.block;
-    std::string row = data_block::IsoTime(block.time_stamp) + "," + std::to_string(block.data_id);
+    out_.Iso(block.time_stamp);
+    out_ << ',';
+    out_.Unsigned(block.data_id);
     for (const std::uint8_t flag : block.flags) {
-        row += "," + std::to_string(flag);
+        out_ << ',';
+        out_.Unsigned(flag);
     }
     for (const float value : block.values) {
-        row += "," + data_block::ValueText(value);
+        out_ << ',';
+        out_.Float(value);
     }
-    row += "," + CsvField(entry.damage) + "\n";
-    std::fputs(row.c_str(), out_);
+    out_ << ',';
+    CsvField(out_, entry.damage);
+    out_ << '\n';
 }
 
 void BlockTable::JsonRow(const Entry& entry)
 {
-    line_.str("");
-    json_->write(ToJson(entry), &line_);
-    line_ << '\n';
-    std::fputs(line_.str().c_str(), out_);
-}
-
-Json::Value BlockTable::ToJson(const Entry& entry)
-{
-    Json::Value json = data_block::ToJson(entry.block);
-    for (std::size_t i = 0; i < data_block::kValues; ++i) {
-        const std::string text = data_block::ValueText(entry.block.values[i]);
-        json["values"][data_block::ValueFields()[i]->tag] = std::strtod(text.c_str(), nullptr);
-    }
+    const data_block::Decoded& block = entry.block;
+    out_ << '{';
     if (!entry.Sound()) {
-        json["damage"] = entry.damage;
+        out_ << "\"damage\":";
+        JsonString(out_, entry.damage);
+        out_ << ',';
     }
-    return json;
+    out_ << "\"data_id\":";
+    out_.Unsigned(block.data_id);
+    out_ << ",\"flags\":{";
+    for (const std::size_t i : FlagsByName()) {
+        out_ << (i == FlagsByName()[0] ? "\"" : ",\"") << ups_protocol::kStatusFields[i].tag
+             << "\":";
+        out_.Unsigned(block.flags[i]);
+    }
+    out_ << "},\"time_stamp\":\"";
+    out_.Iso(block.time_stamp);
+    out_ << "\",\"values\":{";
+    for (const std::size_t i : ValuesByName()) {
+        out_ << (i == ValuesByName()[0] ? "\"" : ",\"") << data_block::ValueFields()[i]->tag
+             << "\":";
+        JsonNumber(out_, block.values[i]);
+    }
+    out_ << "}}\n";
 }

@@ -1,13 +1,10 @@
 #pragma once
 
 #include <cstdio>
-#include <memory>
-#include <sstream>
 #include <string>
 
-#include <json/writer.h>
-
-#include "tools/smdhist/HistoryReader.h"
+#include "tools/smdhist/BlockStream.h"
+#include "tools/smdhist/OutBuffer.h"
 
 // The blocks one per line: an aligned table for reading, CSV for
 // spreadsheets, or one JSON object per line for scripts. A damaged block is
@@ -20,10 +17,8 @@ public:
     BlockTable(std::FILE* out, Format format, bool name_files);
 
     void Add(const Entry& entry);
-
-    // The JSON object of a block: the bench host's block names, the values as
-    // their shortest exact decimals, and "damage" when there is any.
-    static Json::Value ToJson(const Entry& entry);
+    // Hands what was written to the stream (a follower shows each block as it comes).
+    void Flush() { out_.Flush(); }
 
 private:
     void Header();
@@ -31,11 +26,9 @@ private:
     void CsvRow(const Entry& entry);
     void JsonRow(const Entry& entry);
 
-    std::FILE* out_;
+    OutBuffer out_;
     Format format_;
     bool name_files_;
     bool started_ = false;
     const std::string* file_ = nullptr;
-    std::unique_ptr<Json::StreamWriter> json_;
-    std::ostringstream line_;
 };

@@ -43,15 +43,18 @@ std::string AlarmName(const ups_protocol::Alarm& alarm)
     return name + " (" + in_english + ")";
 }
 
+// The first items, and how many more there were in all.
 template <typename Item, typename Show>
-std::string Listed(const std::vector<Item>& items, Show show)
+std::string Listed(const std::vector<Item>& items, std::uint64_t count, Show show)
 {
     std::string text;
     for (std::size_t i = 0; i < items.size() && i < kListed; ++i) {
         text += "  " + show(items[i]) + "\n";
     }
-    if (items.size() > kListed) {
-        text += Format("  ... and %zu more (--json lists them all)\n", items.size() - kListed);
+    if (count > kListed) {
+        text += Format("  ... and %llu more (--json lists the first %zu; --from/--to narrow the "
+                       "range)\n",
+                       static_cast<unsigned long long>(count - kListed), DeviceSummary::kKept);
     }
     return text;
 }
@@ -102,18 +105,40 @@ void DeviceSummary::AddFlags(const Entry& entry, const Moment& at)
 {
     for (std::size_t i = 0; i < data_block::kFlags; ++i) {
         const bool on = entry.block.flags[i] == 1;
-        if (on && !on_[i]) {
-            intervals_[i].push_back({at, at, std::nullopt});
+        std::optional<Interval>& current = current_[i];
+        if (on && !current) {
+            current = Interval{at, at, std::nullopt};
         } else if (on) {
-            intervals_[i].back().last_on = at;
-        } else if (on_[i]) {
-            intervals_[i].back().cleared = at;
+            current->last_on = at;
+        } else if (current) {
+            current->cleared = at;
+            Close(i);
         }
-        on_[i] = on;
     }
 }
 
-void DeviceSummary::Finish() { gaps_.Finish(); }
+// The flag's spell is over (or the history is): counted, and listed while there is room.
+void DeviceSummary::Close(std::size_t flag)
+{
+    const Interval& interval = *current_[flag];
+    ++spells_[flag].count;
+    spells_[flag].seconds += interval.Seconds();
+    // The spell still on at the end is listed whatever came before.
+    if (intervals_[flag].size() < kKept || !interval.cleared) {
+        intervals_[flag].push_back(interval);
+    }
+    current_[flag].reset();
+}
+
+void DeviceSummary::Finish()
+{
+    gaps_.Finish();
+    for (std::size_t i = 0; i < data_block::kFlags; ++i) {
+        if (current_[i]) {
+            Close(i);
+        }
+    }
+}
 
 std::string DeviceSummary::Text() const
 {
@@ -125,10 +150,11 @@ std::string DeviceSummary::Text() const
 
 std::string DeviceSummary::GapsText() const
 {
-    std::string text = Format("gaps longer than %s (the usual step is %s): %zu\n",
+    std::string text = Format("gaps longer than %s (the usual step is %s): %llu\n",
                               DurationText(gaps_.Threshold()).c_str(),
-                              DurationText(gaps_.Usual()).c_str(), gaps_.Gaps().size());
-    text += Listed(gaps_.Gaps(), [](const GapFinder::Gap& gap) {
+                              DurationText(gaps_.Usual()).c_str(),
+                              static_cast<unsigned long long>(gaps_.Count()));
+    text += Listed(gaps_.Gaps(), gaps_.Count(), [](const GapFinder::Gap& gap) {
         return Format("%s to %s  %s without a block, after block %llu", Iso(gap.from).c_str(),
                       Iso(gap.to).c_str(), DurationText(gap.Seconds()).c_str(),
                       static_cast<unsigned long long>(gap.from.number));
@@ -164,7 +190,7 @@ std::string DeviceSummary::AlarmsText() const
     for (std::size_t i = 0; i < data_block::kFlags; ++i) {
         const auto& intervals = intervals_[i];
         text += AlarmName(alarm_texts::AlarmOf(i)) + (intervals.empty() ? ": never\n" : "\n");
-        text += Listed(intervals, [](const Interval& interval) {
+        text += Listed(intervals, spells_[i].count, [](const Interval& interval) {
             return Format("%s to %s  %s  (blocks %llu to %llu)%s", Iso(interval.start).c_str(),
                           Iso(interval.End()).c_str(),
                           DurationText(interval.Seconds()).c_str(),
@@ -187,6 +213,8 @@ Json::Value DeviceSummary::ToJson() const
     json["usual_step_seconds"] = Json::Int64(gaps_.Usual());
     json["gap_threshold_seconds"] = Json::Int64(gaps_.Threshold());
     json["backwards"] = Json::UInt64(gaps_.Backwards());
+    json["gap_count"] = Json::UInt64(gaps_.Count());
+    json["gaps_left_out"] = Json::UInt64(gaps_.Count() - gaps_.Gaps().size());
     json["gaps"] = Json::Value(Json::arrayValue);
     for (const GapFinder::Gap& gap : gaps_.Gaps()) {
         Json::Value item;
@@ -234,6 +262,9 @@ Json::Value DeviceSummary::AlarmsJson() const
         item["second_text"] = alarm.second_text;
         item["english_text"] = english->first_text;
         item["second_english_text"] = english->second_text;
+        item["interval_count"] = Json::UInt64(spells_[i].count);
+        item["intervals_left_out"] = Json::UInt64(spells_[i].count - intervals_[i].size());
+        item["seconds_on"] = Json::Int64(spells_[i].seconds);
         item["intervals"] = Json::Value(Json::arrayValue);
         for (const Interval& interval : intervals_[i]) {
             Json::Value spell;

@@ -35,6 +35,15 @@ public:
         std::int64_t Seconds() const { return End().epoch - start.epoch; }
     };
 
+    // Each flag's intervals listed; beyond them only counted and summed.
+    static constexpr std::size_t kKept = 1000;
+
+    // What is known of one flag's intervals beyond the list.
+    struct Spells {
+        std::uint64_t count = 0;
+        std::int64_t seconds = 0;  // in all, with the flag at 1
+    };
+
     DeviceSummary(std::uint32_t data_id, std::optional<std::int64_t> gap_threshold);
 
     void Add(const Entry& entry);
@@ -46,10 +55,12 @@ public:
     const Moment& Last() const { return last_; }
     const GapFinder& Gaps() const { return gaps_; }
     const std::array<Range, data_block::kValues>& Ranges() const { return ranges_; }
+    // The first intervals of each flag, and the one still on at the last block.
     const std::array<std::vector<Interval>, data_block::kFlags>& Intervals() const
     {
         return intervals_;
     }
+    const std::array<Spells, data_block::kFlags>& AllSpells() const { return spells_; }
 
     std::string Text() const;
     Json::Value ToJson() const;
@@ -57,6 +68,7 @@ public:
 private:
     void AddValues(const Entry& entry, const Moment& at);
     void AddFlags(const Entry& entry, const Moment& at);
+    void Close(std::size_t flag);
     std::string GapsText() const;
     std::string ValuesText() const;
     std::string AlarmsText() const;
@@ -70,5 +82,6 @@ private:
     GapFinder gaps_;
     std::array<Range, data_block::kValues> ranges_{};
     std::array<std::vector<Interval>, data_block::kFlags> intervals_;
-    std::array<bool, data_block::kFlags> on_{};
+    std::array<std::optional<Interval>, data_block::kFlags> current_;  // on, or cleared at its end
+    std::array<Spells, data_block::kFlags> spells_{};
 };

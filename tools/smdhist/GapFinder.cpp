@@ -57,7 +57,10 @@ void GapFinder::Learn()
 
 void GapFinder::Check(const Gap& step)
 {
-    if (step.Seconds() > *threshold_) {
+    if (step.Seconds() <= *threshold_) {
+        return;
+    }
+    if (++count_ <= kKept) {
         gaps_.push_back(step);
     }
 }

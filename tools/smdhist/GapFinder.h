@@ -19,12 +19,17 @@ public:
         std::int64_t Seconds() const { return to.epoch - from.epoch; }
     };
 
+    // Gaps listed; beyond them only counted, so that memory stays bounded.
+    static constexpr std::size_t kKept = 1000;
+
     explicit GapFinder(std::optional<std::int64_t> threshold);
 
     void Step(const Moment& from, const Moment& to);
     void Finish();
 
+    // The first gaps, at most kKept of them; Count() tells how many there were.
     const std::vector<Gap>& Gaps() const { return gaps_; }
+    std::uint64_t Count() const { return count_; }
     std::int64_t Threshold() const { return threshold_.value_or(0); }
     // The median step of the first blocks, at least 1 s.
     std::int64_t Usual() const { return usual_; }
@@ -40,5 +45,6 @@ private:
     std::int64_t usual_ = 1;
     std::vector<Gap> learning_;
     std::vector<Gap> gaps_;
+    std::uint64_t count_ = 0;
     std::uint64_t backwards_ = 0;
 };

@@ -1,5 +1,12 @@
 #include "tools/smdhist/HistTime.h"
 
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <fstream>
+#include <regex>
+#include <utility>
+
 #include "tools/common/DataBlock.h"
 
 namespace hist_time {
@@ -44,7 +51,7 @@ bool Skip(const char*& at, char expected)
     return true;
 }
 
-// "Z", "+HH:MM", "+HHMM", "-HH:MM": the zone's offset east of UTC in seconds.
+// "Z", "+HH", "+HH:MM", "+HHMM", "-HH:MM": the zone's offset east of UTC in seconds.
 bool ReadZone(const char*& at, std::int64_t& offset)
 {
     if (Skip(at, 'Z')) {
@@ -57,8 +64,14 @@ bool ReadZone(const char*& at, std::int64_t& offset)
     if (sign == 0 || !Digits(++at, 2, hours)) {
         return false;
     }
-    Skip(at, ':');
-    if (!Digits(at, 2, minutes) || hours > 23 || minutes > 59) {
+    // "+01" alone is a whole hour.
+    if (*at != '\0') {
+        Skip(at, ':');
+        if (!Digits(at, 2, minutes)) {
+            return false;
+        }
+    }
+    if (hours > 23 || minutes > 59) {
         return false;
     }
     offset = sign * (hours * kHour + minutes * kMinute);
@@ -83,8 +96,59 @@ std::optional<std::int64_t> Epoch(const ttime& stamp)
     return WallSeconds(stamp) - data_block::UtcOffset(stamp).value_or(0);
 }
 
-std::optional<std::int64_t> ParseIso(const std::string& text, bool to_end)
+namespace {
+
+// ".5", ".042": a fraction of a second, as whether it is more than nothing.
+bool ReadFraction(const char*& at, bool& some)
 {
+    some = false;
+    if (!Skip(at, '.') && !Skip(at, ',')) {
+        return true;
+    }
+    if (*at < '0' || *at > '9') {
+        return false;
+    }
+    for (; *at >= '0' && *at <= '9'; ++at) {
+        some = some || *at != '0';
+    }
+    return true;
+}
+
+// "-2h", "+30min", "-90s", "-1d", "-2w": seconds from now.
+std::optional<std::int64_t> Relative(const std::string& text)
+{
+    static const std::pair<const char*, std::int64_t> kUnits[] = {
+        {"s", 1}, {"min", kMinute}, {"h", kHour}, {"d", kDay}, {"w", 7 * kDay}};
+    if (text.size() < 3 || (text[0] != '-' && text[0] != '+')) {
+        return std::nullopt;
+    }
+    std::size_t digits = 1;
+    std::int64_t count = 0;
+    for (; digits < text.size() && text[digits] >= '0' && text[digits] <= '9'; ++digits) {
+        count = count * 10 + (text[digits] - '0');
+        if (count > 1000000000) {
+            return std::nullopt;
+        }
+    }
+    const std::string unit = text.substr(digits);
+    for (const auto& [name, seconds] : kUnits) {
+        if (digits > 1 && unit == name) {
+            return (text[0] == '-' ? -1 : 1) * count * seconds;
+        }
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::int64_t> ParseTime(const std::string& text, bool to_end, std::int64_t now)
+{
+    if (text == "now") {
+        return now;
+    }
+    if (const auto relative = Relative(text)) {
+        return now + *relative;
+    }
     const char* at = text.c_str();
     int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
     if (!Digits(at, 4, year) || !Skip(at, '-') || !Digits(at, 2, month) || !Skip(at, '-') ||
@@ -92,13 +156,14 @@ std::optional<std::int64_t> ParseIso(const std::string& text, bool to_end)
         return std::nullopt;
     }
     std::int64_t unit = kDay;
+    bool fraction = false;
     if (*at == 'T' || *at == ' ') {
         if (!Digits(++at, 2, hour) || !Skip(at, ':') || !Digits(at, 2, minute)) {
             return std::nullopt;
         }
         unit = kMinute;
         if (Skip(at, ':')) {
-            if (!Digits(at, 2, second)) {
+            if (!Digits(at, 2, second) || !ReadFraction(at, fraction)) {
                 return std::nullopt;
             }
             unit = 1;
@@ -119,7 +184,63 @@ std::optional<std::int64_t> ParseIso(const std::string& text, bool to_end)
         return std::nullopt;
     }
     const std::int64_t start = zone ? WallSeconds(stamp) - *zone : *Epoch(stamp);
+    if (fraction) {
+        // Stamps are whole seconds: from 40.5 means from 41, to 40.5 up to 40.
+        return to_end ? start : start + 1;
+    }
     return to_end ? start + unit - 1 : start;
+}
+
+std::string IsoOfEpoch(std::int64_t epoch)
+{
+    const std::time_t time = static_cast<std::time_t>(epoch);
+    std::tm local{};
+    if (localtime_r(&time, &local) == nullptr) {
+        return std::to_string(epoch) + " s after the epoch";
+    }
+    const ttime stamp{static_cast<std::uint16_t>(local.tm_year + 1900),
+                      static_cast<std::uint8_t>(local.tm_mon + 1),
+                      static_cast<std::uint8_t>(local.tm_mday),
+                      static_cast<std::uint8_t>(local.tm_hour),
+                      static_cast<std::uint8_t>(local.tm_min),
+                      static_cast<std::uint8_t>(local.tm_sec)};
+    return data_block::IsoTime(stamp);
+}
+
+std::optional<std::string> ZoneRule(const std::string& zone)
+{
+    if (zone == "UTC" || zone == "Z") {
+        return std::string("UTC0");
+    }
+    const char* at = zone.c_str();
+    std::int64_t offset = 0;
+    if ((zone[0] == '+' || zone[0] == '-') && ReadZone(at, offset) && *at == '\0') {
+        // POSIX counts west of UTC as positive: "+01:00" is "<+0100>-01:00".
+        const std::int64_t minutes = (offset < 0 ? -offset : offset) / kMinute;
+        char rule[48];
+        std::snprintf(rule, sizeof(rule), "<%c%02lld%02lld>%c%02lld:%02lld", offset < 0 ? '-' : '+',
+                      static_cast<long long>(minutes / 60), static_cast<long long>(minutes % 60),
+                      offset < 0 ? '+' : '-', static_cast<long long>(minutes / 60),
+                      static_cast<long long>(minutes % 60));
+        return std::string(rule);
+    }
+    static const std::regex kPosix("[A-Za-z]{3,}[+-]?[0-9]{1,2}(:[0-9]{2})?([A-Za-z]{3,}.*)?");
+    if (std::regex_match(zone, kPosix)) {
+        return zone;
+    }
+    // A name of the zone database: a TZif file under TZDIR or /usr/share/zoneinfo.
+    if (zone.find("..") != std::string::npos || zone[0] == '/') {
+        return std::nullopt;
+    }
+    const char* dir = std::getenv("TZDIR");
+    std::ifstream file(std::string(dir != nullptr && *dir != '\0' ? dir : "/usr/share/zoneinfo") +
+                           "/" + zone,
+                       std::ios::binary);
+    char magic[4] = {};
+    if (!file.read(magic, sizeof(magic)) || std::string(magic, 4) != "TZif") {
+        return std::nullopt;
+    }
+    return zone;
 }
 
 }  // namespace hist_time

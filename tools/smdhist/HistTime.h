@@ -17,10 +17,22 @@ std::int64_t WallSeconds(const ttime& stamp);
 // Seconds since the epoch of a local stamp; nothing for an impossible one.
 std::optional<std::int64_t> Epoch(const ttime& stamp);
 
-// An ISO 8601 time of --from/--to: "2026-12-08", "2026-12-08T16:55",
-// "2026-12-08 16:55:58", each optionally followed by "Z" or an offset such as
-// "+01:00"; without one it is local time. With `to_end`, a time given to the
-// day or minute stands for its last second. Nothing when it is no such time.
-std::optional<std::int64_t> ParseIso(const std::string& text, bool to_end);
+// A time of --from/--to: "now"; a time relative to now ("-2h", "-30min",
+// "-90s", "-1d", "-2w"); or ISO 8601 as the tools print it: "2026-12-08",
+// "2026-12-08T16:55", "2026-12-08 16:55:58", "2026-12-08T16:55:58.042",
+// each optionally followed by "Z" or an offset ("+01", "+0100", "+01:00");
+// without one it is in the zone of the stamps (TZ). With `to_end`, a time
+// given to the day or minute stands for its last second. A fraction of a
+// second rounds inwards: stamps are whole seconds. Nothing when it is no such
+// time. `now` is seconds since the epoch.
+std::optional<std::int64_t> ParseTime(const std::string& text, bool to_end, std::int64_t now);
+
+// An instant as the stamps' zone (TZ) shows it: "2026-12-08T16:55:58+01:00".
+std::string IsoOfEpoch(std::int64_t epoch);
+
+// The TZ rule of a zone given by its name in the zone database
+// ("Europe/Berlin"), "UTC", an offset ("+01:00", "-0530") or a POSIX rule
+// ("CET-1CEST,M3.5.0,M10.5.0/3"); nothing for a zone that is none of them.
+std::optional<std::string> ZoneRule(const std::string& zone);
 
 }  // namespace hist_time

@@ -6,118 +6,196 @@
 
 #include <cerrno>
 #include <cstring>
+#include <ctime>
+#include <memory>
+#include <utility>
 #include <vector>
-
-#include "tools/smdhist/HistTime.h"
 
 namespace {
 
-constexpr std::size_t kBlocksPerRead = 4096;
+constexpr std::size_t kReadSize = 256 * 1024;
+// How often a followed file is looked at for more bytes or a rotation.
+constexpr long kFollowNanoseconds = 200 * 1000 * 1000;
 
-// What makes a block one the module cannot have stored: a flag other than 0
-// or 1, a time stamp no clock shows.
-std::string Damage(const data_block::Decoded& block)
+// Opens a history: a regular file, or a pipe or FIFO read as a stream; "-"
+// is standard input. -1 with `error` set otherwise.
+int OpenHistory(const std::string& path, std::string& error)
 {
-    std::string damage;
-    for (std::size_t i = 0; i < data_block::kFlags; ++i) {
-        if (block.flags[i] > 1) {
-            damage += (damage.empty() ? "" : "; ") + std::string("flag ") +
-                      ups_protocol::kStatusFields[i].tag + " is " +
-                      std::to_string(block.flags[i]);
+    if (path == "-") {
+        if (isatty(STDIN_FILENO)) {
+            error = "standard input is a terminal: pipe a history in, or name a file";
+            return -1;
         }
+        return dup(STDIN_FILENO);
     }
-    if (!data_block::IsPossible(block.time_stamp)) {
-        damage += (damage.empty() ? "" : "; ") + std::string("impossible time stamp ") +
-                  data_block::IsoTime(block.time_stamp);
-    }
-    return damage;
-}
-
-// Opens a regular file for reading; -1 with `error` set otherwise.
-int OpenRegular(const std::string& path, std::string& error)
-{
-    // Not blocking: a FIFO at the path must not hang the open.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    // Not blocking: a FIFO at the path must be known as one before the open waits for a writer.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         error = std::strerror(errno);
         return -1;
     }
     struct stat status {};
-    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-        error = S_ISDIR(status.st_mode) ? "a directory" : "not a regular file";
+    if (fstat(fd, &status) != 0 || !(S_ISREG(status.st_mode) || S_ISFIFO(status.st_mode))) {
+        error = S_ISDIR(status.st_mode) ? "a directory" : "neither a regular file nor a pipe";
         ::close(fd);
         return -1;
+    }
+    if (S_ISFIFO(status.st_mode)) {
+        // A pipe is read as cat reads it: the open waits for its writer.
+        ::close(fd);
+        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) {
+            error = std::strerror(errno);
+        }
     }
     return fd;
 }
 
+bool SameFile(const struct stat& a, const struct stat& b)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
 }  // namespace
 
-std::string Where(const Entry& entry)
-{
-    return "block " + std::to_string(entry.number) + " (byte " + std::to_string(entry.offset) +
-           " of " + *entry.file + ")";
-}
+// One open file and the stream of its blocks.
+struct HistoryReader::Source {
+    std::string path;
+    int fd = -1;
+    std::unique_ptr<BlockStream> stream;
 
-void HistoryReader::Emit(const unsigned char* data, const std::string& path,
-                         std::uint64_t offset, const Sink& sink)
-{
-    Entry entry;
-    entry.number = next_number_++;
-    entry.file = &path;
-    entry.offset = offset;
-    data_block::Decode(data, data_block::kSize, entry.block);
-    entry.epoch = hist_time::Epoch(entry.block.time_stamp);
-    entry.damage = Damage(entry.block);
-    sink(entry);
-}
-
-HistoryReader::Report HistoryReader::Read(const std::string& path, const Sink& sink)
-{
-    Report report;
-    const int fd = OpenRegular(path, report.error);
-    if (fd < 0) {
-        report.outcome = Outcome::Unreadable;
-        return report;
+    ~Source()
+    {
+        if (fd >= 0) {
+            ::close(fd);
+        }
     }
-    std::vector<unsigned char> buffer(kBlocksPerRead * data_block::kSize);
-    std::size_t held = 0;
+};
+
+HistoryReader::HistoryReader(Listener listener) : listener_(std::move(listener)) {}
+
+// Reads what the file holds now; false on a read error.
+bool HistoryReader::Drain(Source& source, Report& report)
+{
+    std::vector<unsigned char> buffer(kReadSize);
     for (;;) {
-        const ssize_t got = ::read(fd, buffer.data() + held, buffer.size() - held);
+        const ssize_t got = ::read(source.fd, buffer.data(), buffer.size());
         if (got < 0 && errno == EINTR) {
             continue;
         }
         if (got < 0) {
             report.outcome = Outcome::Unreadable;
             report.error = std::strerror(errno);
-            break;
+            return false;
         }
         if (got == 0) {
-            break;
+            return true;
         }
-        held += static_cast<std::size_t>(got);
-        const std::size_t whole = held / data_block::kSize * data_block::kSize;
-        for (std::size_t at = 0; at < whole; at += data_block::kSize) {
-            Emit(buffer.data() + at, path, report.size + at, sink);
-        }
-        report.size += whole;
-        std::memmove(buffer.data(), buffer.data() + whole, held - whole);
-        held -= whole;
+        source.stream->Feed(buffer.data(), static_cast<std::size_t>(got));
+        report.size += static_cast<std::uint64_t>(got);
     }
-    ::close(fd);
-    report.torn_bytes = held;
-    if (report.outcome == Outcome::Read && report.size == 0) {
+}
+
+void HistoryReader::End(Source& source, Report& report)
+{
+    const std::uint64_t size = source.stream->Size();
+    const std::uint64_t torn = source.stream->Finish();
+    if (report.outcome == Outcome::Read && size < data_block::kSize) {
         report.outcome = Outcome::Empty;
+        return;
     }
-    report.size += held;
+    if (torn > 0 && listener_.torn) {
+        listener_.torn(source.path, size, torn);
+    }
+}
+
+namespace {
+
+std::unique_ptr<BlockStream> StreamOf(const std::string* path, std::uint64_t& next_number,
+                                      const HistoryReader::Listener& listener)
+{
+    return std::make_unique<BlockStream>(
+        path, next_number, listener.block, [path, &listener](const BlockStream::Skip& skip) {
+            if (listener.skip) {
+                listener.skip(*path, skip);
+            }
+        });
+}
+
+}  // namespace
+
+bool HistoryReader::Open(const std::string& path, Source& source, Report& report)
+{
+    source.path = path;
+    source.fd = OpenHistory(path, report.error);
+    if (source.fd < 0) {
+        report.outcome = Outcome::Unreadable;
+        return false;
+    }
+    source.stream = StreamOf(&path, next_number_, listener_);
+    return true;
+}
+
+HistoryReader::Report HistoryReader::Read(const std::string& path)
+{
+    Report report;
+    Source source;
+    if (!Open(path, source, report)) {
+        return report;
+    }
+    Drain(source, report);
+    End(source, report);
     return report;
 }
 
-std::uint64_t HistoryReader::BlocksIn(const std::string& path)
+HistoryReader::Report HistoryReader::Follow(const std::string& path,
+                                            const volatile std::sig_atomic_t& stop)
 {
-    struct stat status {};
-    if (::stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) {
-        return 0;
+    Report report;
+    Source source;
+    if (!Open(path, source, report)) {
+        return report;
     }
-    return static_cast<std::uint64_t>(status.st_size) / data_block::kSize;
+    struct stat held {};
+    fstat(source.fd, &held);
+    // A pipe ends when its writer does; only a named file is watched.
+    const bool watched = S_ISREG(held.st_mode) && path != "-";
+    while (Drain(source, report) && watched && stop == 0) {
+        struct stat now {};
+        fstat(source.fd, &held);
+        if (::stat(path.c_str(), &now) == 0 && !SameFile(now, held)) {
+            // Rotated: the old file is complete; what was written to it since
+            // the read above is read before it is left.
+            std::string error;
+            const int fd = OpenHistory(path, error);
+            if (fd >= 0) {
+                Drain(source, report);
+                End(source, report);
+                ::close(source.fd);
+                source.fd = fd;
+                source.stream = StreamOf(&path, next_number_, listener_);
+                Note(path + " was replaced (rotated): reading the new file from its start");
+                continue;
+            }
+        } else if (static_cast<std::uint64_t>(held.st_size) < source.stream->Size()) {
+            Note(path + " was cut short: reading it again from its start");
+            ::lseek(source.fd, 0, SEEK_SET);
+            source.stream = StreamOf(&path, next_number_, listener_);
+            continue;
+        }
+        if (listener_.idle) {
+            listener_.idle();
+        }
+        const timespec pause{0, kFollowNanoseconds};
+        nanosleep(&pause, nullptr);
+    }
+    End(source, report);
+    return report;
+}
+
+void HistoryReader::Note(const std::string& text) const
+{
+    if (listener_.note) {
+        listener_.note(text);
+    }
 }

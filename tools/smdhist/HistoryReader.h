@@ -1,57 +1,63 @@
 #pragma once
 
+#include <csignal>
 #include <cstdint>
 #include <functional>
-#include <optional>
 #include <string>
 
-#include "tools/common/DataBlock.h"
+#include "tools/smdhist/BlockStream.h"
 
-// One stored block as read back, with where it was found and what is wrong
-// with it, if anything.
-struct Entry {
-    std::uint64_t number = 0;  // from 1, over every file read, in order
-    const std::string* file = nullptr;
-    std::uint64_t offset = 0;  // of its first byte in the file
-    data_block::Decoded block;
-    std::optional<std::int64_t> epoch;  // none when the stamp is impossible
-    std::string damage;                 // empty for a sound block
-
-    bool Sound() const { return damage.empty(); }
-};
-
-// "block 17 (byte 1216 of FILE)": where an entry came from, for messages.
-std::string Where(const Entry& entry);
-
-// Reads history and cache files (whole 76-byte blocks, one after the other),
-// handing each block on as it comes: a history of any length is read in
-// constant memory.
+// Reads history and cache files, standard input ("-") and pipes as streams of
+// blocks, handing each block on as it comes: a history of any length is read
+// in bounded memory. Following a file reads what is appended to it, across
+// its rotation, as `tail -F` does.
 class HistoryReader {
 public:
     enum class Outcome {
         Read,        // at least one whole block
         Empty,       // no whole block: nothing stored yet, or cut short
-        Unreadable,  // missing, not a regular file, or a read error
+        Unreadable,  // missing, neither a regular file nor a pipe, or a read error
     };
 
     struct Report {
         Outcome outcome = Outcome::Read;
-        std::uint64_t size = 0;        // bytes read
-        std::uint64_t torn_bytes = 0;  // after the last whole block, ignored
-        std::string error;             // why it is unreadable
+        std::uint64_t size = 0;  // bytes read
+        std::string error;       // why it is unreadable
     };
 
-    using Sink = std::function<void(Entry&)>;
+    // What reading meets besides blocks, each with the file it is in.
+    struct Listener {
+        BlockStream::BlockSink block;
+        std::function<void(const std::string& file, const BlockStream::Skip& skip)> skip;
+        // The bytes after the last whole block of a file that ended.
+        std::function<void(const std::string& file, std::uint64_t size, std::uint64_t torn)> torn;
+        // Something a follower should know: the file was rotated or truncated.
+        std::function<void(const std::string& text)> note;
+        // Called while waiting for more: the output so far should be flushed.
+        std::function<void()> idle;
+    };
 
-    // Reads `path`, which must outlive the entries handed to `sink`.
-    Report Read(const std::string& path, const Sink& sink);
+    explicit HistoryReader(Listener listener);
 
-    // How many whole blocks the file holds now; 0 when it cannot be read.
-    static std::uint64_t BlocksIn(const std::string& path);
+    // Reads `path` ("-": standard input) to its end. `path` must outlive the
+    // entries handed on.
+    Report Read(const std::string& path);
+
+    // Reads `path` to its end, then what is appended to it, until `stop` is
+    // set: a block still being written is waited for, and when the path
+    // names a new file (the old one was renamed away, as the bench host
+    // rotates a history) the rest of the old one is read and the new one
+    // from its start.
+    Report Follow(const std::string& path, const volatile std::sig_atomic_t& stop);
 
 private:
-    void Emit(const unsigned char* data, const std::string& path, std::uint64_t offset,
-              const Sink& sink);
+    struct Source;
 
+    bool Open(const std::string& path, Source& source, Report& report);
+    bool Drain(Source& source, Report& report);
+    void End(Source& source, Report& report);
+    void Note(const std::string& text) const;
+
+    Listener listener_;
     std::uint64_t next_number_ = 1;
 };

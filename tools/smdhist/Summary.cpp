@@ -25,6 +25,12 @@ void Summary::Add(const Entry& entry)
     device->second.Add(entry);
 }
 
+void Summary::Skipped(std::uint64_t bytes)
+{
+    skipped_bytes_ += bytes;
+    ++skipped_stretches_;
+}
+
 void Summary::Finish()
 {
     for (auto& device : devices_) {
@@ -40,6 +46,11 @@ std::string Summary::Text() const
     }
     if (devices_.empty()) {
         text = "no sound block chosen\n";
+    }
+    if (skipped_stretches_ > 0) {
+        text += "\nbytes that held no whole block, skipped: " + std::to_string(skipped_bytes_) +
+                " in " + std::to_string(skipped_stretches_) +
+                (skipped_stretches_ == 1 ? " stretch" : " stretches") + "\n";
     }
     if (damaged_count_ == 0) {
         return text;
@@ -62,6 +73,8 @@ Json::Value Summary::ToJson() const
         json["devices"].append(device.second.ToJson());
     }
     json["damaged_blocks"] = Json::UInt64(damaged_count_);
+    json["skipped_bytes"] = Json::UInt64(skipped_bytes_);
+    json["skipped_stretches"] = Json::UInt64(skipped_stretches_);
     json["damaged"] = Json::Value(Json::arrayValue);
     for (const std::string& damaged : damaged_) {
         json["damaged"].append(damaged);

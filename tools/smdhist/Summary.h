@@ -17,6 +17,8 @@ public:
     explicit Summary(std::optional<std::int64_t> gap_threshold);
 
     void Add(const Entry& entry);
+    // Bytes of a file that held no whole block and were skipped.
+    void Skipped(std::uint64_t bytes);
     void Finish();
 
     const std::map<std::uint32_t, DeviceSummary>& Devices() const { return devices_; }
@@ -29,4 +31,6 @@ private:
     std::map<std::uint32_t, DeviceSummary> devices_;
     std::vector<std::string> damaged_;  // the first few, for the listing
     std::uint64_t damaged_count_ = 0;
+    std::uint64_t skipped_bytes_ = 0;
+    std::uint64_t skipped_stretches_ = 0;
 };
