@@ -165,6 +165,20 @@ plot-deps:
 
 demo test-native: plot-deps
 
+# ---- Network UPS Tools -------------------------------------------------------------
+# The bench host serves its devices to NUT's upsd; the native and ThreadSanitizer
+# tests run Debian's upsd, upsc and upsmon against it (each test its own upsd on
+# a private folder and port), and `make demo-nut` shows upsc as the demo runs.
+.PHONY: nut-deps demo-nut
+
+nut-deps:
+	@cmake/install-deps.sh nut
+
+demo-nut: build nut-deps
+	tools/smdhost/examples/demo-nut.sh build/dev
+
+test-native test-tsan: nut-deps
+
 # ---- The bench host under ThreadSanitizer -------------------------------------------
 # smdhost, upssim and the module built with ThreadSanitizer (clang), and the
 # end-to-end suite run with them, eight devices on eight lines included: any

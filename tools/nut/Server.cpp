@@ -37,6 +37,7 @@ struct Server::Connection {
     std::string in;   // the server thread's only
     std::string out;  // under the mutex
     bool broadcast = true;
+    bool dumped = false;  // asked for everything, as upsd does first
     bool drop = false;
 };
 
@@ -216,9 +217,7 @@ void Server::Accept(std::size_t ups)
             return;
         }
         std::lock_guard<std::mutex> lock(mutex_);
-        const auto open = std::count_if(connections_.begin(), connections_.end(),
-                                        [ups](const auto& c) { return c->ups == ups; });
-        if (static_cast<std::size_t>(open) >= kConnectionLimit) {
+        if (!MakeRoom(ups)) {
             ::close(fd);
             continue;
         }
@@ -227,6 +226,25 @@ void Server::Accept(std::size_t ups)
         connection->ups = ups;
         connections_.push_back(std::move(connection));
     }
+}
+
+bool Server::MakeRoom(std::size_t ups)
+{
+    std::vector<Connection*> open;
+    for (const auto& connection : connections_) {
+        if (connection->ups == ups && !connection->drop) {
+            open.push_back(connection.get());
+        }
+    }
+    if (open.size() < kConnectionLimit) {
+        return true;
+    }
+    const auto idle = std::find_if(open.begin(), open.end(), [](const Connection* c) { return !c->dumped; });
+    if (idle == open.end()) {
+        return false;
+    }
+    (*idle)->drop = true;
+    return true;
 }
 
 bool Server::Receive(Connection& connection)
@@ -259,6 +277,7 @@ void Server::Answer(Connection& connection, const std::string& line)
     }
     const std::string& command = words->front();
     if (command == "DUMPALL") {
+        connection.dumped = true;
         Queue(connection, states_[connection.ups].Dump());
     } else if (command == "PING") {
         Queue(connection, "PONG\n");

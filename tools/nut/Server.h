@@ -37,7 +37,9 @@ public:
     static constexpr std::size_t kLineLimit = 4096;
     // Bytes queued for a client that does not read, before it is dropped.
     static constexpr std::size_t kQueueLimit = 256 * 1024;
-    // Connections at once to one UPS's socket; more are closed at once.
+    // Connections at once to one UPS's socket. One more takes the place of the
+    // oldest that never asked for everything (DUMPALL), or is closed at once
+    // when every one has: a crowd of idle connections cannot lock upsd out.
     static constexpr std::size_t kConnectionLimit = 16;
 
     explicit Server(std::vector<Ups> upses);
@@ -69,6 +71,7 @@ private:
 
     void Serve();
     void Accept(std::size_t ups);
+    bool MakeRoom(std::size_t ups);
     bool Receive(Connection& connection);
     void Answer(Connection& connection, const std::string& line);
     void Send();
