@@ -37,6 +37,8 @@ bench-build: deps
 bench: bench-build
 	./build/bench/bench/poll_cycle_bench --benchmark_repetitions=5 \
 		--benchmark_report_aggregates_only=true
+	./build/bench/bench/nut_bench --benchmark_repetitions=5 \
+		--benchmark_report_aggregates_only=true
 
 # The same benchmarks built for the board and run under qemu-mipsel: an
 # indication of the instruction cost on the target, not a board timing.
@@ -53,6 +55,7 @@ bench-mipsel: bench-mipsel-build
 
 test-bench: bench-build bench-mipsel-build
 	./build/bench/bench/poll_cycle_bench --benchmark_min_time=0
+	./build/bench/bench/nut_bench --benchmark_min_time=0
 	$(BENCH_MIPSEL_RUN) --benchmark_min_time=0
 
 # ---- The board: 32-bit little-endian MIPS ------------------------------------------

@@ -497,6 +497,9 @@ struct SocketCase {
     std::string said;  // on standard error, or in a warning event
 };
 
+// Test names and messages show a case by its name.
+void PrintTo(const SocketCase& c, std::ostream* out) { *out << c.name; }
+
 class NutSocket : public Nut, public ::testing::WithParamInterface<SocketCase> {};
 
 // A socket bound at `path` and closed: what a host killed at once leaves.
