@@ -34,8 +34,8 @@ std::string TrackingId(const std::vector<std::string>& words)
 struct Server::Connection {
     int fd = -1;
     std::size_t ups = 0;
-    std::string in;   // the server thread's only
-    std::string out;  // under the mutex
+    std::string in;
+    std::string out;
     bool broadcast = true;
     bool dumped = false;  // asked for everything, as upsd does first
     bool drop = false;
@@ -47,6 +47,7 @@ Server::Server(std::vector<Ups> upses) : wake_(::eventfd(0, EFD_NONBLOCK | EFD_C
         names_.push_back(ups.name);
         states_.emplace_back(std::move(ups.fixed));
     }
+    pending_.resize(states_.size());
 }
 
 Server::~Server()
@@ -126,11 +127,10 @@ void Server::Publish(std::size_t ups, const Variables& variables, bool live)
 {
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        std::string lines = states_[ups].Change(variables);
+        pending_[ups] += states_[ups].Change(variables);
         if (live) {
-            lines += states_[ups].Ok();
+            pending_[ups] += states_[ups].Ok();
         }
-        Broadcast(ups, lines);
     }
     Wake();
 }
@@ -139,64 +139,73 @@ void Server::MarkStale(std::size_t ups)
 {
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        Broadcast(ups, states_[ups].Stale());
+        pending_[ups] += states_[ups].Stale();
     }
     Wake();
 }
 
-void Server::Broadcast(std::size_t ups, const std::string& lines)
+namespace {
+
+// Queues `lines` for a client; one that has more waiting than the bound is
+// not reading, and is dropped.
+void Queue(bool& drop, std::string& out, const std::string& lines)
 {
-    if (lines.empty()) {
+    if (drop) {
         return;
     }
-    for (const auto& connection : connections_) {
-        if (connection->ups == ups && connection->broadcast) {
-            Queue(*connection, lines);
-        }
+    if (out.size() + lines.size() > Server::kQueueLimit) {
+        drop = true;
+        out.clear();
+        return;
     }
+    out += lines;
 }
 
-void Server::Queue(Connection& connection, const std::string& lines)
+}  // namespace
+
+// Hands the changes the device threads left to the connections that take
+// broadcasts, in the order they were made.
+void Server::HandOut(std::vector<std::string>& pending)
 {
-    if (connection.drop) {
-        return;
+    for (const auto& connection : connections_) {
+        if (connection->broadcast && !pending[connection->ups].empty()) {
+            Queue(connection->drop, connection->out, pending[connection->ups]);
+        }
     }
-    if (connection.out.size() + lines.size() > kQueueLimit) {
-        connection.drop = true;  // it does not read: the thread closes it
-        connection.out.clear();
-        return;
+    for (std::string& lines : pending) {
+        lines.clear();
     }
-    connection.out += lines;
 }
 
 void Server::Serve()
 {
     std::vector<pollfd> polled;
+    std::vector<std::string> pending(states_.size());
     while (!stopping_) {
         polled.clear();
         polled.push_back({wake_, POLLIN, 0});
         for (const auto& socket : sockets_) {
             polled.push_back({socket->Fd(), POLLIN, 0});
         }
-        std::size_t clients = 0;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            for (const auto& connection : connections_) {
-                const short events = connection->out.empty() ? POLLIN : POLLIN | POLLOUT;
-                polled.push_back({connection->fd, events, 0});
-            }
-            clients = connections_.size();
+        for (const auto& connection : connections_) {
+            const short events = connection->out.empty() ? POLLIN : POLLIN | POLLOUT;
+            polled.push_back({connection->fd, events, 0});
         }
         if (::poll(polled.data(), polled.size(), -1) < 0) {
             continue;  // a signal: look again
         }
         std::uint64_t woken = 0;
         (void)!::read(wake_, &woken, sizeof(woken));
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            pending.swap(pending_);
+        }
+        HandOut(pending);
         const std::size_t first_client = 1 + sockets_.size();
+        const std::size_t clients = polled.size() - first_client;
         for (std::size_t i = 0; i < clients; ++i) {
             if ((polled[first_client + i].revents & (POLLIN | POLLHUP | POLLERR)) != 0 &&
                 !Receive(*connections_[i])) {
-                std::lock_guard<std::mutex> lock(mutex_);
                 connections_[i]->drop = true;
             }
         }
@@ -216,7 +225,6 @@ void Server::Accept(std::size_t ups)
         if (fd < 0) {
             return;
         }
-        std::lock_guard<std::mutex> lock(mutex_);
         if (!MakeRoom(ups)) {
             ::close(fd);
             continue;
@@ -258,46 +266,64 @@ bool Server::Receive(Connection& connection)
         return false;  // the client went
     }
     connection.in.append(chunk, static_cast<std::size_t>(got));
-    std::lock_guard<std::mutex> lock(mutex_);
-    for (std::size_t end; (end = connection.in.find('\n')) != std::string::npos;) {
-        if (end > kLineLimit) {
+    std::vector<std::vector<std::string>> requests;
+    std::size_t start = 0;
+    for (std::size_t end; (end = connection.in.find('\n', start)) != std::string::npos;
+         start = end + 1) {
+        if (end - start > kLineLimit) {
             return false;
         }
-        Answer(connection, connection.in.substr(0, end));
-        connection.in.erase(0, end + 1);
+        auto words = SplitWords(std::string_view(connection.in).substr(start, end - start));
+        if (words && !words->empty()) {  // a line that cannot be read is passed over
+            requests.push_back(std::move(*words));
+        }
+    }
+    connection.in.erase(0, start);
+    const bool dumps = std::any_of(requests.begin(), requests.end(),
+                                   [](const auto& words) { return words.front() == "DUMPALL"; });
+    std::string dump;
+    if (dumps) {
+        // The changes made before the dump reach the clients before it.
+        std::vector<std::string> pending(states_.size());
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            pending.swap(pending_);
+            dump = states_[connection.ups].Dump();
+        }
+        HandOut(pending);
+    }
+    for (const auto& words : requests) {
+        Answer(connection, words, dump);
     }
     return connection.in.size() <= kLineLimit;
 }
 
-void Server::Answer(Connection& connection, const std::string& line)
+void Server::Answer(Connection& connection, const std::vector<std::string>& words,
+                    const std::string& dump)
 {
-    const auto words = SplitWords(line);
-    if (!words || words->empty()) {
-        return;  // a line that cannot be read is passed over
-    }
-    const std::string& command = words->front();
+    const std::string& command = words.front();
     if (command == "DUMPALL") {
         connection.dumped = true;
-        Queue(connection, states_[connection.ups].Dump());
+        Queue(connection.drop, connection.out, dump);
     } else if (command == "PING") {
-        Queue(connection, "PONG\n");
+        Queue(connection.drop, connection.out, "PONG\n");
     } else if (command == "NOBROADCAST") {
         connection.broadcast = false;
     } else if (command == "BROADCAST") {
-        connection.broadcast = words->size() < 2 || std::atoi((*words)[1].c_str()) > 0;
+        connection.broadcast = words.size() < 2 || std::atoi(words[1].c_str()) > 0;
     } else if (command == "GETPID") {
-        Queue(connection, "PID " + std::to_string(::getpid()) + "\n");
+        Queue(connection.drop, connection.out, "PID " + std::to_string(::getpid()) + "\n");
     } else if (command == "INSTCMD" || command == "SET") {
-        const std::string id = TrackingId(*words);
+        const std::string id = TrackingId(words);
         if (!id.empty()) {
-            Queue(connection, "TRACKING " + Word(id) + " " + kUnknownRequest + "\n");
+            Queue(connection.drop, connection.out,
+                  "TRACKING " + Word(id) + " " + kUnknownRequest + "\n");
         }
     }
 }
 
 void Server::Send()
 {
-    std::lock_guard<std::mutex> lock(mutex_);
     for (const auto& connection : connections_) {
         if (connection->drop || connection->out.empty()) {
             continue;

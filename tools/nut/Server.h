@@ -20,7 +20,8 @@
 // broadcasts. Instant commands and SET are refused: this UPS has neither.
 //
 // One thread of its own serves the sockets with poll(2); the device threads
-// only update the state and queue lines, never wait on a client. A client
+// only update the state and leave the lines of the change for that thread,
+// never touching a connection or waiting on a client. A client
 // that sends an overlong line, or reads so little that its queue passes a
 // bound, is dropped; an unknown command or a line that cannot be read is
 // passed over.
@@ -73,18 +74,25 @@ private:
     void Accept(std::size_t ups);
     bool MakeRoom(std::size_t ups);
     bool Receive(Connection& connection);
-    void Answer(Connection& connection, const std::string& line);
+    void Answer(Connection& connection, const std::vector<std::string>& words,
+                const std::string& dump);
+    void HandOut(std::vector<std::string>& pending);
     void Send();
-    void Queue(Connection& connection, const std::string& lines);
-    void Broadcast(std::size_t ups, const std::string& lines);
     void Wake();
 
+    // Shared with the device threads, under the mutex: each UPS's state and
+    // the lines of its changes not yet handed to its connections. The server
+    // thread holds the mutex only to take these, never while it reads,
+    // answers or writes.
+    std::mutex mutex_;
     std::vector<UpsState> states_;
+    std::vector<std::string> pending_;
+
+    // The server thread's alone.
     std::vector<std::string> names_;
     safe_file::Folder folder_;
     std::vector<std::unique_ptr<SocketFile>> sockets_;
     std::vector<std::unique_ptr<Connection>> connections_;
-    std::mutex mutex_;  // states_ and the connections' queues and list
     int wake_ = -1;
     std::atomic<bool> stopping_{false};
     std::thread thread_;
