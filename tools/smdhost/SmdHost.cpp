@@ -58,7 +58,7 @@ BenchConfig ReadConfig(const HostOptions& options)
     if (!options.nut_dir.empty()) {
         config.nut_dir = options.nut_dir;
     }
-    if (config.module.empty()) {
+    if (config.module.empty() && !options.print_ups_conf) {
         throw std::runtime_error("no module: give --module or \"module\" in the configuration");
     }
     return config;
