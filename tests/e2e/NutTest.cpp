@@ -320,8 +320,13 @@ TEST_F(Nut, UpsmonAsPrimaryIsToldOnBatteryAndLowBatteryAndRunsItsShutdownCommand
         << "MONITOR ups-nut@127.0.0.1:" << port << " 1 mon secret primary\n"
         << "MINSUPPLIES 1\nPOLLFREQ 1\nPOLLFREQALERT 1\nHOSTSYNC 1\nFINALDELAY 0\n"
         << "SHUTDOWNCMD \"/usr/bin/touch " << dir << "/shut-down\"\n"
-        << "NOTIFYCMD " << notify << "\nPOWERDOWNFLAG " << dir << "/killpower\n"
-        << "NOTIFYFLAG ONBATT EXEC\nNOTIFYFLAG LOWBATT EXEC\nNOTIFYFLAG ONLINE EXEC\n";
+        << "POWERDOWNFLAG " << dir << "/killpower\n"
+        << "NOTIFYCMD " << notify << "\n";
+    // Every notice to the script alone: no wall messages on the machine's terminals.
+    for (const char* notice : {"ONLINE", "ONBATT", "LOWBATT", "FSD", "COMMOK", "COMMBAD",
+                               "SHUTDOWN", "REPLBATT", "NOCOMM", "NOPARENT"}) {
+        std::ofstream(etc + "/upsmon.conf", std::ios::app) << "NOTIFYFLAG " << notice << " EXEC\n";
+    }
     chmod((etc + "/upsmon.conf").c_str(), 0600);
     auto host = StartHost(config, "", Serving());
     Events events;
