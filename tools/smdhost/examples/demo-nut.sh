@@ -33,6 +33,10 @@ NUT_CONFPATH=$(realpath "$work/etc") NUT_STATEPATH=$(realpath "$work/nut") \
     /lib/nut/upsd -u "$(id -un)" -F \
     > "$work/upsd.log" 2>&1 &
 pids+=($!)
+for _ in $(seq 100); do
+    upsc -l "127.0.0.1:$port" > /dev/null 2>&1 && break
+    sleep 0.1
+done
 
 echo "== upssim: scenario sim/scenarios/demo.json; smdhost: $cycles cycles, serving $ups to upsd"
 "$build/bin/upssim" --scenario sim/scenarios/demo.json --link "$work/ups0" > "$work/upssim.log" 2>&1 &
