@@ -59,8 +59,8 @@ const command_line::Program& HostProgram()
             {kNoCache, "no-cache", 0, Arg::None, nullptr,
              "Do not hand the cached block to the driver at start."},
             {kAcceptShared, "allow-shared-state-dir", 0, Arg::None, nullptr,
-             "Accept a state folder (or a folder of --trace and --module-output) that others "
-             "can write to."},
+             "Accept a state folder (or a folder of --trace, --module-output or --nut) that "
+             "others can write to."},
             {kNut, "nut", 0, Arg::Required, "DIR",
              "Serve every device to Network UPS Tools' upsd as the UPS of its name, on the "
              "socket DIR/smdhost-NAME (default: \"nut_dir\" of the configuration).",
