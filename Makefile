@@ -41,6 +41,8 @@ bench: bench-build
 		--benchmark_report_aggregates_only=true
 	./build/bench/bench/history_bench --benchmark_repetitions=3 \
 		--benchmark_report_aggregates_only=true
+	./build/bench/bench/nut_bench --benchmark_repetitions=5 \
+		--benchmark_report_aggregates_only=true
 
 # The same benchmarks built for the board and run under qemu-mipsel: an
 # indication of the instruction cost on the target, not a board timing.
@@ -58,6 +60,7 @@ bench-mipsel: bench-mipsel-build
 test-bench: bench-build bench-mipsel-build
 	./build/bench/bench/poll_cycle_bench --benchmark_min_time=0
 	QUILL_HISTORY_BLOCKS=20000 ./build/bench/bench/history_bench --benchmark_min_time=0
+	./build/bench/bench/nut_bench --benchmark_min_time=0
 	$(BENCH_MIPSEL_RUN) --benchmark_min_time=0
 
 # ---- The board: 32-bit little-endian MIPS ------------------------------------------
@@ -188,6 +191,20 @@ tsdb-deps:
 
 demo test-native: plot-deps
 test-native: tsdb-deps
+
+# ---- Network UPS Tools -------------------------------------------------------------
+# The bench host serves its devices to NUT's upsd; the native and ThreadSanitizer
+# tests run Debian's upsd, upsc and upsmon against it (each test its own upsd on
+# a private folder and port), and `make demo-nut` shows upsc as the demo runs.
+.PHONY: nut-deps demo-nut
+
+nut-deps:
+	@cmake/install-deps.sh nut
+
+demo-nut: build nut-deps
+	tools/smdhost/examples/demo-nut.sh build/dev
+
+test-native test-tsan: nut-deps
 
 # ---- The bench host under ThreadSanitizer -------------------------------------------
 # smdhost, upssim and the module built with ThreadSanitizer (clang), and the

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a make target needs, when any is missing.
 # Usage: cmake/install-deps.sh GROUP...
-#   (groups: base bench mipsel clang valgrind coverage plot tsdb board)
+#   (groups: base bench mipsel clang valgrind coverage plot tsdb board nut)
 set -euo pipefail
 
 packages_of() {
@@ -26,6 +26,9 @@ packages_of() {
     # The emulated board: a whole mipsel system under qemu; its packages are
     # unpacked, not installed.
     board) echo "qemu-system-mips cpio" ;;
+    # Network UPS Tools' upsd, upsc and upsmon: the peers of the bench host's
+    # NUT server in its tests and demo, which start their own upsd.
+    nut) echo "nut-server nut-client" ;;
     *) echo "unknown package group: $1" >&2; exit 2 ;;
     esac
 }

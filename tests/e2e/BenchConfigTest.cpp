@@ -64,6 +64,23 @@ TEST(BenchConfig, MistakesAreNamedWithTheirDevice)
     EXPECT_NE(ErrorOf(R"({"devices": []})"), "no error");
 }
 
+TEST(BenchConfig, NutFolderAndEachDevicesNutSettingsAreReadAndTheirMistakesNamed)
+{
+    const BenchConfig config = Parse(R"({"nut_dir": "/run/nut", "devices": [
+        {"data_id": 7, "port": "p", "nut": {"model": "M", "status": {"SBL": ""}}},
+        {"data_id": 8, "port": "q"}]})");
+    EXPECT_EQ(config.nut_dir, "/run/nut");
+    EXPECT_EQ(config.devices[0].nut.model, "M");
+    EXPECT_TRUE(config.devices[0].nut.status[3].empty());  // SBL switched off
+    EXPECT_EQ(config.devices[1].nut.status[3], std::vector<std::string>{"LB"});
+    EXPECT_NE(ErrorOf(R"({"devices": [{"data_id": 1, "port": "p", "nut": {"status": {"SBX": "LB"}}}]})")
+                  .find("device 1, nut.status: unknown key \"SBX\""),
+              std::string::npos);
+    EXPECT_NE(ErrorOf(R"({"nut_dri": "x", "devices": [{"data_id": 1, "port": "p"}]})")
+                  .find("did you mean \"nut_dir\"?"),
+              std::string::npos);
+}
+
 TEST(BenchConfig, ShippedExamplesAreValidAndFindTheBuiltModuleFromTheirFolder)
 {
     const std::filesystem::path top(QUILL_SOURCE_DIR);

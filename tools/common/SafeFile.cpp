@@ -26,20 +26,6 @@ std::string Octal(mode_t mode)
     return text;
 }
 
-// What a file is, for a refusal: "a FIFO", "a folder", ...
-std::string KindOf(const struct stat& st)
-{
-    switch (st.st_mode & S_IFMT) {
-    case S_IFLNK: return "a symbolic link";
-    case S_IFDIR: return "a folder";
-    case S_IFIFO: return "a FIFO";
-    case S_IFSOCK: return "a socket";
-    case S_IFCHR: return "a character device";
-    case S_IFBLK: return "a block device";
-    default: return "a regular file";
-    }
-}
-
 // Why a file of this kind may not be written, or "" when it may.
 std::string Unfit(const struct stat& st)
 {
@@ -110,6 +96,19 @@ std::string FolderOf(const std::string& path)
 std::string NameOf(const std::string& path) { return path.substr(path.rfind('/') + 1); }
 
 }  // namespace
+
+std::string KindOf(const struct stat& st)
+{
+    switch (st.st_mode & S_IFMT) {
+    case S_IFLNK: return "a symbolic link";
+    case S_IFDIR: return "a folder";
+    case S_IFIFO: return "a FIFO";
+    case S_IFSOCK: return "a socket";
+    case S_IFCHR: return "a character device";
+    case S_IFBLK: return "a block device";
+    default: return "a regular file";
+    }
+}
 
 bool Failed(Error& error, int code, const std::string& text)
 {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstddef>
@@ -25,6 +26,9 @@ struct Error {
     int code = 0;
     std::string text;
 };
+
+// What a file is, for a refusal: "a FIFO", "a folder", ...
+std::string KindOf(const struct stat& st);
 
 // Sets `error` to `text` and the system's reason for `code` (none for 0);
 // answers false, for returning at once.

@@ -15,9 +15,10 @@ namespace {
 using json_keys::Fail;
 using json_keys::WrongKind;
 
-const std::vector<std::string> kTopKeys = {"module", "state_dir", "devices"};
+const std::vector<std::string> kTopKeys = {"module", "state_dir", "nut_dir", "devices"};
 const std::vector<std::string> kDeviceKeys = {"name",          "data_id",        "port",
-                                              "poll_interval", "answer_timeout", "settings"};
+                                              "poll_interval", "answer_timeout", "settings",
+                                              "nut"};
 // The settings as the module and the host read them.
 const std::vector<std::string> kSettingsKeys = {"appSetting", "thresholdSetting"};
 const std::vector<std::string> kAppKeys = {"b_mode"};
@@ -134,6 +135,9 @@ DeviceConfig ReadDevice(const Json::Value& entry, Json::ArrayIndex number)
     }
     device.poll_interval = Seconds(entry, "poll_interval", device.poll_interval, 0.0, where);
     device.answer_timeout = Seconds(entry, "answer_timeout", device.answer_timeout, 1e-3, where);
+    if (const Json::Value* nut = Member(entry, "nut")) {
+        device.nut = nut::ReadSettings(*nut, where);
+    }
     return device;
 }
 
@@ -160,6 +164,7 @@ BenchConfig ParseBenchConfig(const Json::Value& root)
     if (Member(root, "state_dir") != nullptr) {
         config.state_dir = Text(root, "state_dir", "configuration");
     }
+    config.nut_dir = Text(root, "nut_dir", "configuration");
     const Json::Value* devices = Member(root, "devices");
     if (devices == nullptr || !devices->isArray() || devices->empty()) {
         Fail(devices ? *devices : root, "configuration",
@@ -186,6 +191,7 @@ BenchConfig LoadBenchConfig(const std::string& path)
     BenchConfig config = json_keys::ParseWith(path, text, ParseBenchConfig);
     config.module = FromFolderOf(path, config.module);
     config.state_dir = FromFolderOf(path, config.state_dir);
+    config.nut_dir = FromFolderOf(path, config.nut_dir);
     for (DeviceConfig& device : config.devices) {
         device.port = FromFolderOf(path, device.port);
     }

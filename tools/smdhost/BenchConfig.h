@@ -6,6 +6,8 @@
 
 #include <json/value.h>
 
+#include "tools/nut/Mapping.h"
+
 // The bench host's configuration file:
 //
 //   {"module": "build/dev/quillmarups.so",
@@ -26,11 +28,13 @@ struct DeviceConfig {
     Json::Value settings{Json::objectValue};  // handed to Init and InitSetting
     std::chrono::milliseconds poll_interval{2000};  // 0: the next cycle at once
     std::chrono::milliseconds answer_timeout{3000};
+    nut::DeviceSettings nut = nut::DefaultSettings();  // how NUT shows it ("nut")
 };
 
 struct BenchConfig {
     std::string module;
     std::string state_dir = "smdhost-state";
+    std::string nut_dir;  // where NUT's upsd finds the devices' sockets; "": not served
     std::vector<DeviceConfig> devices;
 };
 

@@ -11,7 +11,7 @@ namespace {
 using command_line::Arg;
 using command_line::Completes;
 
-enum Id { kModuleOutput = 1000, kNoCache, kAcceptShared };
+enum Id { kModuleOutput = 1000, kNoCache, kAcceptShared, kNut, kPrintUpsConf };
 
 unsigned int Count(const char* text)
 {
@@ -88,8 +88,14 @@ const command_line::Program& HostProgram()
             {kNoCache, "no-cache", 0, Arg::None, nullptr,
              "Do not hand the cached block to the driver at start."},
             {kAcceptShared, "allow-shared-state-dir", 0, Arg::None, nullptr,
-             "Accept a state folder (or a folder of --trace and --module-output) that others "
-             "can write to."},
+             "Accept a state folder (or a folder of --trace, --module-output or --nut) that "
+             "others can write to."},
+            {kNut, "nut", 0, Arg::Required, "DIR",
+             "Serve every device to Network UPS Tools' upsd as the UPS of its name, on the "
+             "socket DIR/smdhost-NAME (default: \"nut_dir\" of the configuration).",
+             Completes::Folder},
+            {kPrintUpsConf, "print-ups-conf", 0, Arg::None, nullptr,
+             "Print the ups.conf sections that make upsd find the devices, and end."},
         },
         {
             {"0", "every cycle of every device completed"},
@@ -122,6 +128,8 @@ HostOptions ReadHostOptions(int argc, char** argv)
         case kModuleOutput: options.module_output = value; break;
         case kNoCache: options.reload_cache = false; break;
         case kAcceptShared: options.accept_shared = true; break;
+        case kNut: options.nut_dir = value; break;
+        case kPrintUpsConf: options.print_ups_conf = true; break;
         }
     }, [&] { return ModuleLine(options); });
     if (!operands.empty()) {

@@ -17,6 +17,8 @@ struct HostOptions {
     bool trace = false;
     std::string trace_file;  // empty: with the events
     bool accept_shared = false;
+    std::string nut_dir;  // serve the devices to NUT's upsd from this folder
+    bool print_ups_conf = false;
 };
 
 // The bench host's options, each defined once.

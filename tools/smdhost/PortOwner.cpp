@@ -9,22 +9,16 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
 
+#include "tools/common/ProcessName.h"
+
 namespace port_owner {
 
 namespace {
-
-// The name of a process, from /proc.
-std::string ProcessName(const std::string& pid)
-{
-    std::ifstream comm("/proc/" + pid + "/comm");
-    std::string name;
-    std::getline(comm, name);
-    return name.empty() ? "a process" : name;
-}
 
 // /proc/locks names each lock's file as "major:minor:inode", the device
 // numbers in hex.
@@ -77,7 +71,8 @@ std::string Holder(const std::string& path)
         }
         fields >> mode >> access >> pid >> locked;
         if (kind == "FLOCK" && locked == file) {
-            return ProcessName(pid) + " (pid " + pid + ")";
+            const long holder = std::strtol(pid.c_str(), nullptr, 10);
+            return process_name::Described(static_cast<pid_t>(holder));
         }
     }
     return "";

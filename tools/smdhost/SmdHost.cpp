@@ -27,6 +27,7 @@
 #include "tools/smdhost/EventLog.h"
 #include "tools/smdhost/HostOptions.h"
 #include "tools/smdhost/JsonOutput.h"
+#include "tools/smdhost/NutOutput.h"
 #include "tools/smdhost/TextOutput.h"
 #include "plugin/Provider.h"
 #include "tools/common/SafeFile.h"
@@ -54,7 +55,10 @@ BenchConfig ReadConfig(const HostOptions& options)
     if (!options.state_dir.empty()) {
         config.state_dir = options.state_dir;
     }
-    if (config.module.empty()) {
+    if (!options.nut_dir.empty()) {
+        config.nut_dir = options.nut_dir;
+    }
+    if (config.module.empty() && !options.print_ups_conf) {
         throw std::runtime_error("no module: give --module or \"module\" in the configuration");
     }
     return config;
@@ -288,10 +292,15 @@ int main(int argc, char** argv)
     EventLog log;
     try {
         config = ReadConfig(options);
+        if (options.print_ups_conf) {
+            std::fputs(UpsConf(config).c_str(), stdout);
+            return kSuccess;
+        }
         state = OpenStateFolder(config.state_dir, options);
         const int trace_fd =
             options.trace_file.empty() ? -1 : OpenOutput(options.trace_file, options);
         AddOutputs(log, options, SeparateOutputs(options), trace_fd);
+        ServeNut(config, Rules(options, true), log);
     } catch (const std::exception& error) {
         diagnostics::Error(error.what());
         return kCannotStart;

@@ -1,0 +1,348 @@
+#include "tools/nut/Server.h"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+
+#include "tools/nut/Mapping.h"
+#include "tools/nut/Words.h"
+
+namespace nut {
+
+namespace {
+
+constexpr std::size_t kReadChunk = 4096;
+// The longest socket path a client can reach (sockaddr_un's room).
+constexpr std::size_t kLongestSocketPath = 107;
+// The driver's answer to a request it has no handler for: "unknown".
+constexpr const char* kUnknownRequest = "1";
+
+// The id after TRACKING in a request, or "".
+std::string TrackingId(const std::vector<std::string>& words)
+{
+    const auto tracking = std::find(words.begin(), words.end(), "TRACKING");
+    return tracking != words.end() && tracking + 1 != words.end() ? *(tracking + 1) : "";
+}
+
+}  // namespace
+
+struct Server::Connection {
+    int fd = -1;
+    std::size_t ups = 0;
+    std::string in;
+    std::string out;
+    bool broadcast = true;
+    bool dumped = false;  // asked for everything, as upsd does first
+    bool drop = false;
+};
+
+Server::Server(std::vector<Ups> upses) : wake_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC))
+{
+    for (Ups& ups : upses) {
+        names_.push_back(ups.name);
+        states_.emplace_back(std::move(ups.fixed));
+    }
+    pending_.resize(states_.size());
+}
+
+Server::~Server()
+{
+    Stop();
+    if (wake_ >= 0) {
+        ::close(wake_);
+    }
+}
+
+Server::Opened Server::Open(const std::string& folder, const safe_file::FolderRules& rules)
+{
+    Opened opened;
+    safe_file::Error error;
+    if (!folder_.Open(folder, rules, error)) {
+        opened.error = "NUT folder: " + error.text;
+        return opened;
+    }
+    for (std::size_t ups = 0; ups < names_.size(); ++ups) {
+        const std::string name = SocketName(names_[ups]);
+        if (folder_.PathOf(name).size() > kLongestSocketPath) {
+            opened.error = "the socket " + folder_.PathOf(name) + " would be " +
+                           std::to_string(folder_.PathOf(name).size()) +
+                           " bytes long; upsd reaches " + std::to_string(kLongestSocketPath) +
+                           " at most: choose a shorter folder or device name";
+            return opened;
+        }
+        auto socket = std::make_unique<SocketFile>();
+        const SocketFile::Made made = socket->Make(folder_, name, error);
+        if (made == SocketFile::Made::Refused) {
+            opened.error = error.text;
+            return opened;
+        }
+        if (made == SocketFile::Made::ReplacedLeftover) {
+            opened.warnings.emplace_back(ups, "removed the leftover socket " + socket->Path() +
+                                                  " (nobody listened on it)");
+        }
+        sockets_.push_back(std::move(socket));
+    }
+    opened.ok = wake_ >= 0;
+    if (!opened.ok) {
+        opened.error = "cannot make the NUT server's wake-up descriptor";
+    }
+    return opened;
+}
+
+void Server::Start()
+{
+    if (!thread_.joinable()) {
+        thread_ = std::thread([this] { Serve(); });
+    }
+}
+
+void Server::Stop()
+{
+    stopping_ = true;
+    Wake();
+    if (thread_.joinable()) {
+        thread_.join();
+    }
+    for (const auto& connection : connections_) {
+        ::close(connection->fd);
+    }
+    connections_.clear();
+    for (const auto& socket : sockets_) {
+        socket->Remove();
+    }
+}
+
+void Server::Wake()
+{
+    const std::uint64_t one = 1;
+    (void)!::write(wake_, &one, sizeof(one));
+}
+
+void Server::Publish(std::size_t ups, const Variables& variables, bool live)
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        pending_[ups] += states_[ups].Change(variables);
+        if (live) {
+            pending_[ups] += states_[ups].Ok();
+        }
+    }
+    Wake();
+}
+
+void Server::MarkStale(std::size_t ups)
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        pending_[ups] += states_[ups].Stale();
+    }
+    Wake();
+}
+
+namespace {
+
+// Queues `lines` for a client; one that has more waiting than the bound is
+// not reading, and is dropped.
+void Queue(bool& drop, std::string& out, const std::string& lines)
+{
+    if (drop) {
+        return;
+    }
+    if (out.size() + lines.size() > Server::kQueueLimit) {
+        drop = true;
+        out.clear();
+        return;
+    }
+    out += lines;
+}
+
+}  // namespace
+
+// Hands the changes the device threads left to the connections that take
+// broadcasts, in the order they were made.
+void Server::HandOut(std::vector<std::string>& pending)
+{
+    for (const auto& connection : connections_) {
+        if (connection->broadcast && !pending[connection->ups].empty()) {
+            Queue(connection->drop, connection->out, pending[connection->ups]);
+        }
+    }
+    for (std::string& lines : pending) {
+        lines.clear();
+    }
+}
+
+void Server::Serve()
+{
+    std::vector<pollfd> polled;
+    std::vector<std::string> pending(states_.size());
+    while (!stopping_) {
+        polled.clear();
+        polled.push_back({wake_, POLLIN, 0});
+        for (const auto& socket : sockets_) {
+            polled.push_back({socket->Fd(), POLLIN, 0});
+        }
+        for (const auto& connection : connections_) {
+            const short events = connection->out.empty() ? POLLIN : POLLIN | POLLOUT;
+            polled.push_back({connection->fd, events, 0});
+        }
+        if (::poll(polled.data(), polled.size(), -1) < 0) {
+            continue;  // a signal: look again
+        }
+        std::uint64_t woken = 0;
+        (void)!::read(wake_, &woken, sizeof(woken));
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            pending.swap(pending_);
+        }
+        HandOut(pending);
+        const std::size_t first_client = 1 + sockets_.size();
+        const std::size_t clients = polled.size() - first_client;
+        for (std::size_t i = 0; i < clients; ++i) {
+            if ((polled[first_client + i].revents & (POLLIN | POLLHUP | POLLERR)) != 0 &&
+                !Receive(*connections_[i])) {
+                connections_[i]->drop = true;
+            }
+        }
+        for (std::size_t ups = 0; ups < sockets_.size(); ++ups) {
+            if ((polled[1 + ups].revents & POLLIN) != 0) {
+                Accept(ups);
+            }
+        }
+        Send();
+    }
+}
+
+void Server::Accept(std::size_t ups)
+{
+    for (;;) {
+        const int fd = ::accept4(sockets_[ups]->Fd(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd < 0) {
+            return;
+        }
+        if (!MakeRoom(ups)) {
+            ::close(fd);
+            continue;
+        }
+        auto connection = std::make_unique<Connection>();
+        connection->fd = fd;
+        connection->ups = ups;
+        connections_.push_back(std::move(connection));
+    }
+}
+
+bool Server::MakeRoom(std::size_t ups)
+{
+    std::vector<Connection*> open;
+    for (const auto& connection : connections_) {
+        if (connection->ups == ups && !connection->drop) {
+            open.push_back(connection.get());
+        }
+    }
+    if (open.size() < kConnectionLimit) {
+        return true;
+    }
+    const auto idle = std::find_if(open.begin(), open.end(), [](const Connection* c) { return !c->dumped; });
+    if (idle == open.end()) {
+        return false;
+    }
+    (*idle)->drop = true;
+    return true;
+}
+
+bool Server::Receive(Connection& connection)
+{
+    char chunk[kReadChunk];
+    const ssize_t got = ::read(connection.fd, chunk, sizeof(chunk));
+    if (got < 0) {
+        return errno == EAGAIN || errno == EINTR;
+    }
+    if (got == 0) {
+        return false;  // the client went
+    }
+    connection.in.append(chunk, static_cast<std::size_t>(got));
+    std::vector<std::vector<std::string>> requests;
+    std::size_t start = 0;
+    for (std::size_t end; (end = connection.in.find('\n', start)) != std::string::npos;
+         start = end + 1) {
+        if (end - start > kLineLimit) {
+            return false;
+        }
+        auto words = SplitWords(std::string_view(connection.in).substr(start, end - start));
+        if (words && !words->empty()) {  // a line that cannot be read is passed over
+            requests.push_back(std::move(*words));
+        }
+    }
+    connection.in.erase(0, start);
+    const bool dumps = std::any_of(requests.begin(), requests.end(),
+                                   [](const auto& words) { return words.front() == "DUMPALL"; });
+    std::string dump;
+    if (dumps) {
+        // The changes made before the dump reach the clients before it.
+        std::vector<std::string> pending(states_.size());
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            pending.swap(pending_);
+            dump = states_[connection.ups].Dump();
+        }
+        HandOut(pending);
+    }
+    for (const auto& words : requests) {
+        Answer(connection, words, dump);
+    }
+    return connection.in.size() <= kLineLimit;
+}
+
+void Server::Answer(Connection& connection, const std::vector<std::string>& words,
+                    const std::string& dump)
+{
+    const std::string& command = words.front();
+    if (command == "DUMPALL") {
+        connection.dumped = true;
+        Queue(connection.drop, connection.out, dump);
+    } else if (command == "PING") {
+        Queue(connection.drop, connection.out, "PONG\n");
+    } else if (command == "NOBROADCAST") {
+        connection.broadcast = false;
+    } else if (command == "BROADCAST") {
+        connection.broadcast = words.size() < 2 || std::atoi(words[1].c_str()) > 0;
+    } else if (command == "GETPID") {
+        Queue(connection.drop, connection.out, "PID " + std::to_string(::getpid()) + "\n");
+    } else if (command == "INSTCMD" || command == "SET") {
+        const std::string id = TrackingId(words);
+        if (!id.empty()) {
+            Queue(connection.drop, connection.out,
+                  "TRACKING " + Word(id) + " " + kUnknownRequest + "\n");
+        }
+    }
+}
+
+void Server::Send()
+{
+    for (const auto& connection : connections_) {
+        if (connection->drop || connection->out.empty()) {
+            continue;
+        }
+        const ssize_t sent = ::send(connection->fd, connection->out.data(), connection->out.size(),
+                                    MSG_DONTWAIT | MSG_NOSIGNAL);
+        if (sent > 0) {
+            connection->out.erase(0, static_cast<std::size_t>(sent));
+        } else if (sent < 0 && errno != EAGAIN && errno != EINTR) {
+            connection->drop = true;
+        }
+    }
+    const auto dropped = std::remove_if(connections_.begin(), connections_.end(), [](const auto& c) {
+        if (c->drop) {
+            ::close(c->fd);
+        }
+        return c->drop;
+    });
+    connections_.erase(dropped, connections_.end());
+}
+
+}  // namespace nut

@@ -1,0 +1,101 @@
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tools/common/SafeFile.h"
+#include "tools/nut/SocketFile.h"
+#include "tools/nut/State.h"
+
+// The driver side of Network UPS Tools' driver/server socket protocol, for
+// several UPSes at once: each UPS has a Unix socket that upsd (or any local
+// client) connects to. A connection may ask for everything (DUMPALL, answered
+// with DUMPDONE at its end), PING (PONG), NOBROADCAST and BROADCAST; every
+// change of a UPS's state is pushed at once to its connections that take
+// broadcasts. Instant commands and SET are refused: this UPS has neither.
+//
+// One thread of its own serves the sockets with poll(2); the device threads
+// only update the state and leave the lines of the change for that thread,
+// never touching a connection or waiting on a client. A client
+// that sends an overlong line, or reads so little that its queue passes a
+// bound, is dropped; an unknown command or a line that cannot be read is
+// passed over.
+namespace nut {
+
+class Server {
+public:
+    struct Ups {
+        std::string name;  // upsd's name of the UPS: the socket is smdhost-<name>
+        Variables fixed;   // what it shows before its first block
+    };
+
+    // A line longer than this without its newline ends the connection.
+    static constexpr std::size_t kLineLimit = 4096;
+    // Bytes queued for a client that does not read, before it is dropped.
+    static constexpr std::size_t kQueueLimit = 256 * 1024;
+    // Connections at once to one UPS's socket. One more takes the place of the
+    // oldest that never asked for everything (DUMPALL), or is closed at once
+    // when every one has: a crowd of idle connections cannot lock upsd out.
+    static constexpr std::size_t kConnectionLimit = 16;
+
+    explicit Server(std::vector<Ups> upses);
+    Server(const Server&) = delete;
+    Server& operator=(const Server&) = delete;
+    ~Server();
+
+    struct Opened {
+        bool ok = false;
+        std::string error;
+        std::vector<std::pair<std::size_t, std::string>> warnings;  // by UPS: a leftover removed
+    };
+    // Makes every UPS's socket in `folder` under the file rules.
+    Opened Open(const std::string& folder, const safe_file::FolderRules& rules);
+
+    // Serves the sockets on a thread of its own until Stop.
+    void Start();
+    // Ends the thread, closes every connection and removes the sockets.
+    void Stop();
+
+    // From the device threads. A UPS takes `variables` (only the changes are
+    // sent); `live` (a completed poll cycle) makes its data usable (DATAOK).
+    void Publish(std::size_t ups, const Variables& variables, bool live);
+    // The UPS's data is no longer usable (DATASTALE).
+    void MarkStale(std::size_t ups);
+
+private:
+    struct Connection;
+
+    void Serve();
+    void Accept(std::size_t ups);
+    bool MakeRoom(std::size_t ups);
+    bool Receive(Connection& connection);
+    void Answer(Connection& connection, const std::vector<std::string>& words,
+                const std::string& dump);
+    void HandOut(std::vector<std::string>& pending);
+    void Send();
+    void Wake();
+
+    // Shared with the device threads, under the mutex: each UPS's state and
+    // the lines of its changes not yet handed to its connections. The server
+    // thread holds the mutex only to take these, never while it reads,
+    // answers or writes.
+    std::mutex mutex_;
+    std::vector<UpsState> states_;
+    std::vector<std::string> pending_;
+
+    // The server thread's alone.
+    std::vector<std::string> names_;
+    safe_file::Folder folder_;
+    std::vector<std::unique_ptr<SocketFile>> sockets_;
+    std::vector<std::unique_ptr<Connection>> connections_;
+    int wake_ = -1;
+    std::atomic<bool> stopping_{false};
+    std::thread thread_;
+};
+
+}  // namespace nut
