@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "host/HostLibrary.h"
 #include "tools/smdhost/BenchConfig.h"
 #include "tools/smdhost/BenchDevice.h"
 #include "tools/smdhost/EventLog.h"
@@ -394,6 +395,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "smdhost: cannot watch for signals: %s\n", std::strerror(errno));
         return kCannotStart;
     }
+    std::fprintf(stderr, "smdhost: runs on the host library %s\n", HostLibraryPath().c_str());
     const std::string module_path = ModulePath(config.module);
     void* module = dlopen(module_path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (module == nullptr) {
