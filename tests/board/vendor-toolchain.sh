@@ -8,7 +8,9 @@
 #  - every header and library of the module came from the SDK or the sources
 #    (the compiler's dependency files and the link map: tests/board/check-isolation.sh);
 #  - the module's float ABI is its C library's, and it passes the symbol check;
-#  - a change of the ABI flags in that build folder is refused, naming a new folder.
+#  - a change of the ABI flags in that build folder is refused, naming a new folder;
+#  - the header check, given the SDK's compiler and sysroot as docs/abi.md
+#    shows, builds its probe with them and finds our headers agree with ours.
 # Usage: tests/board/vendor-toolchain.sh SOURCE_DIR LIBRARY_SYSROOT
 set -euo pipefail
 
@@ -54,7 +56,11 @@ if cmake -S "$source_dir" -B "$build" -DQUILL_MIPSEL_ABI_FLAGS=-msoft-float >"$w
 fi
 grep -q "Configure a new build folder" "$work/again.log" ||
     { cat "$work/again.log"; fail "changed ABI flags were refused without naming a new folder"; }
+"$source_dir/abi/check-host-headers.sh" --board-cxx "$sdk/bin/mipsel-linux-gnu-g++" \
+    --board-base-flags "-static --sysroot=$sdk/sysroot -I$sdk/sysroot/usr/include/jsoncpp" \
+    "$source_dir" >"$work/headers.log" 2>&1 ||
+    { cat "$work/headers.log"; fail "the header check did not run with the SDK's compiler"; }
 echo "the module built by README's command with the vendor's prefix, sysroot and ABI flags ($abi_flags)," \
-    "float ABI $(float_abi "$build/quillmarups.so"); changed flags refused"
+    "float ABI $(float_abi "$build/quillmarups.so"); changed flags refused; the header check runs with its compiler"
 echo "isolation not checked: the compiler's own programs (cc1plus, as, ld, lto1) are the build" \
     "machine's, hard-linked into the SDK, and run on its libraries"
