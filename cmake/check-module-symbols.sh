@@ -109,10 +109,17 @@ symbol_table() {
 # True when version A is newer than version B (dotted numbers).
 newer() { [ "$1" != "$2" ] && [ "$(printf '%s\n%s\n' "$1" "$2" | sort -V | tail -n 1)" = "$1" ]; }
 
+# Each version is compared once: a module asks for the same few many times.
+declare -A too_new=()
 check_runtime_version() {
     local name=$1 version=$2 runtime=${2%%_*} allowed
     allowed=${newest_allowed[$runtime]:-}
-    if [ -n "$allowed" ] && newer "${version#*_}" "$allowed"; then
+    [ -n "$allowed" ] || return 0
+    if [ -z "${too_new[$version]:-}" ]; then
+        too_new[$version]=no
+        if newer "${version#*_}" "$allowed"; then too_new[$version]=yes; fi
+    fi
+    if [ "${too_new[$version]}" = yes ]; then
         fault "needs $name@$version, newer than the board's ${runtime}_$allowed"
     fi
 }
