@@ -19,6 +19,10 @@
 #include "plugin/Provider.h"
 #endif
 
+// Named in the report whatever the host's headers include.
+#include <boost/thread/mutex.hpp>
+#include <boost/thread/shared_mutex.hpp>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -41,12 +45,15 @@
     X(Provider)               \
     X(SMDSPDeviceProvider)
 
-// Types the module keeps, copies or hands over by value: size and alignment.
-#define QUILL_HOST_TYPES(X)    \
-    X(ttime)                   \
-    X(rule_value)              \
-    X(EnumParity)              \
+// Types the module keeps, copies, hands over by value or destroys: size,
+// alignment, and whether destroying one runs code.
+#define QUILL_HOST_TYPES(X)     \
+    X(ttime)                    \
+    X(rule_value)               \
+    X(EnumParity)               \
     X(boost::posix_time::ptime) \
+    X(boost::mutex)             \
+    X(boost::shared_mutex)      \
     X(std::string)
 
 // Derived class, base: where the base lies in it.
@@ -57,7 +64,14 @@
     X(SMDSPDeviceProvider, Provider)
 
 // Data members that the module, its template or the inline code of the
-// host's headers reads or writes: offset in the class, type.
+// host's headers reads, writes or destroys: offset in the class, type.
+//  - those the module and the inline defaults use by name;
+//  - the host's own members that are more than plain values: the inline
+//    destructors of SMDVDevice and SMDSPDevice, compiled into the module,
+//    destroy each at its offset (the names are ours);
+//  - every member of the records the module stores or destroys: the time
+//    stamp it copies into each block, and the pending rule checks that
+//    rule_values_.clear() destroys.
 #define QUILL_HOST_MEMBERS(X)                 \
     X(VDeviceInterface, data_id_)             \
     X(VDeviceInterface, device_type_)         \
@@ -74,7 +88,36 @@
     X(SMDSPDevice, step_)                     \
     X(SMDSPDevice, rx_buf_)                   \
     X(SMDSPDevice, rx_len_)                   \
-    X(SMDSPDevice, baud_rate_)
+    X(SMDSPDevice, baud_rate_)                \
+    X(SMDVDevice, bao_settings_)              \
+    X(SMDVDevice, pi_alerts_)                 \
+    X(SMDVDevice, alert_mutex_)               \
+    X(SMDVDevice, bool_states_)               \
+    X(SMDVDevice, controller_)                \
+    X(SMDVDevice, ao_reported_)               \
+    X(SMDVDevice, di_names_)                  \
+    X(SMDVDevice, do_names_)                  \
+    X(SMDVDevice, sp_names_)                  \
+    X(SMDSPDevice, rx_mutex_)                 \
+    X(SMDSPDevice, port_mutex_)               \
+    X(ttime, year)                            \
+    X(ttime, month)                           \
+    X(ttime, day)                             \
+    X(ttime, hour)                            \
+    X(ttime, minute)                          \
+    X(ttime, second)                          \
+    X(rule_value, signal_key)                 \
+    X(rule_value, alarm_id)                   \
+    X(rule_value, rule)                       \
+    X(rule_value, text)                       \
+    X(rule_value, level)                      \
+    X(rule_value, value)                      \
+    X(rule_value, state)
+
+// The records whose members the table above names.
+#define QUILL_HOST_RECORDS(X) \
+    X(ttime)                  \
+    X(rule_value)
 
 // Every virtual operation of the host's classes, chosen by its parameters:
 // the module's virtual table holds them all. Slot and full signature.
@@ -272,10 +315,30 @@ void ClassFacts(Report& report, const std::string& name)
 }
 
 template <class T>
+const char* DestructorText()
+{
+    return std::is_trivially_destructible_v<T> ? "trivial" : "non-trivial";
+}
+
+template <class T>
 void TypeFacts(Report& report, const std::string& name)
 {
     report.Add(name, "size", sizeof(T));
     report.Add(name, "align", alignof(T));
+    report.Add(name, "destructor", DestructorText<T>());
+}
+
+// A type nested in a host class, by a lookup that answers Type<nested>: only
+// whether destroying one runs code, as the module destroys them in a map.
+template <class V, class Lookup>
+void NestedDestructorFacts(Report& report, const std::string& subject, Lookup)
+{
+    if constexpr (std::is_invocable_v<Lookup, Type<V>>) {
+        using T = typename std::invoke_result_t<Lookup, Type<V>>::type;
+        report.Add(subject, "destructor", DestructorText<T>());
+    } else {
+        report.Missing(subject, {"destructor"});
+    }
 }
 
 template <class D, class B>
@@ -355,6 +418,12 @@ struct View : C {
         QUILL_HOST_MEMBERS(QUILL_MEMBER_FACTS)
         QUILL_HOST_VIRTUALS(QUILL_VIRTUAL_FACTS)
         QUILL_HOST_CALLS(QUILL_CALL_FACTS)
+        if constexpr (std::is_same_v<C, SMDVDevice>) {
+            NestedDestructorFacts<View>(report, "SMDVDevice::BAOSetting",
+                                        [](auto view) -> Type<typename decltype(view)::type::BAOSetting> {
+                                            return {};
+                                        });
+        }
     }
 };
 
@@ -374,7 +443,9 @@ int main(int argc, char** argv)
     View<Class>::Facts(report);
 #define QUILL_TYPE_FACTS(T) TypeFacts<T>(report, #T);
 #define QUILL_BASE_FACTS(Derived, Base) BaseFacts<Derived, Base>(report, #Derived "'s base " #Base);
+#define QUILL_RECORD_FACTS(Record) View<Record>::Facts(report);
     QUILL_HOST_CLASSES(QUILL_CLASS_FACTS)
+    QUILL_HOST_RECORDS(QUILL_RECORD_FACTS)
     QUILL_HOST_TYPES(QUILL_TYPE_FACTS)
     QUILL_HOST_BASES(QUILL_BASE_FACTS)
     CallFacts<boost::posix_time::ptime>(

@@ -20,25 +20,32 @@
 #              framework/SMDSPDevice.h framework/ttime.h plugin/Provider.h)
 # Options, or the environment variable in brackets:
 #   --board-cxx CXX        (BOARD_CXX) the board's compiler; default mipsel-linux-gnu-g++
-#   --board-flags FLAGS    (BOARD_CXXFLAGS) its flags, with where the board's Boost and
-#                          jsoncpp headers are; default: -static, and the headers of
-#                          build/sysroot-mipsel (make mipsel-deps)
+#   --board-flags FLAGS    (BOARD_CXXFLAGS) flags added to the board's defaults, e.g.
+#                          "-I DIR" for a folder the controller's headers include from
+#   --board-base-flags FLAGS  (BOARD_BASE_CXXFLAGS) replaces those defaults: -static, and
+#                          the Boost and jsoncpp headers of build/sysroot-mipsel
+#                          (make mipsel-deps); e.g. "-static --sysroot=SDK/sysroot
+#                          -I SDK/sysroot/usr/include/jsoncpp" for a vendor's toolchain
 #   --board-run COMMAND    (BOARD_RUN) runs a program for the board; default qemu-mipsel,
 #                          empty on a machine that runs them itself
 #   --build-cxx CXX        (BUILD_CXX) the build machine's compiler; default c++
-#   --build-flags FLAGS    (BUILD_CXXFLAGS) its flags; default -I/usr/include/jsoncpp
+#   --build-flags FLAGS    (BUILD_CXXFLAGS) flags added to its defaults
+#   --build-base-flags FLAGS  (BUILD_BASE_CXXFLAGS) replaces those: -I/usr/include/jsoncpp
 # Exit status: 0 when the headers agree with ours, 1 when they differ, 2 when
-# the probe cannot be built or run on them (the compiler's message is shown).
+# the probe cannot be built or run on them (the compiler's message is shown;
+# an include it cannot find is named).
 set -euo pipefail
 
 abi=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$abi")
 sysroot=$root/build/sysroot-mipsel
 board_cxx=${BOARD_CXX:-mipsel-linux-gnu-g++}
-board_flags=${BOARD_CXXFLAGS-}
+board_added=${BOARD_CXXFLAGS-}
+board_base=${BOARD_BASE_CXXFLAGS-}
 board_run=${BOARD_RUN-qemu-mipsel}
 build_cxx=${BUILD_CXX:-c++}
-build_flags=${BUILD_CXXFLAGS-"-I/usr/include/jsoncpp"}
+build_added=${BUILD_CXXFLAGS-}
+build_base=${BUILD_BASE_CXXFLAGS-"-I/usr/include/jsoncpp"}
 default_headers=(framework/SMDSPDevice.h framework/ttime.h plugin/Provider.h)
 
 usage() {
@@ -57,10 +64,12 @@ while [ $# -gt 0 ]; do
     esac
     case "$1" in
     --board-cxx) board_cxx=$2; shift 2 ;;
-    --board-flags) board_flags=$2; shift 2 ;;
+    --board-flags) board_added=$2; shift 2 ;;
+    --board-base-flags) board_base=$2; shift 2 ;;
     --board-run) board_run=$2; shift 2 ;;
     --build-cxx) build_cxx=$2; shift 2 ;;
-    --build-flags) build_flags=$2; shift 2 ;;
+    --build-flags) build_added=$2; shift 2 ;;
+    --build-base-flags) build_base=$2; shift 2 ;;
     -h | --help) usage ;;
     -*) refuse "unknown option $1 (see --help)" ;;
     *) break ;;
@@ -89,11 +98,13 @@ command -v "$board_cxx" >/dev/null ||
 [ -z "$board_run" ] || command -v "${board_run%% *}" >/dev/null ||
     refuse "cannot run programs for the board: no ${board_run%% *} (make mipsel-deps, or give --board-run)"
 command -v "$build_cxx" >/dev/null || refuse "no compiler for the build machine: $build_cxx"
-if [ -z "$board_flags" ]; then
+if [ -z "$board_base" ]; then
     [ -d "$sysroot/usr/include/boost" ] || refuse "no Boost or jsoncpp headers for the board in" \
-        "$sysroot: run make mipsel-deps, or give --board-flags"
-    board_flags="-static -isystem $sysroot/usr/include -isystem $sysroot/usr/include/jsoncpp"
+        "$sysroot: run make mipsel-deps, or give --board-base-flags"
+    board_base="-static -isystem $sysroot/usr/include -isystem $sysroot/usr/include/jsoncpp"
 fi
+board_flags="$board_base $board_added"
+build_flags="$build_base $build_added"
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -111,6 +122,14 @@ build_probe() {
 
 # Explains a probe that did not build: NAME WHERE.
 not_built() {
+    local missing
+    missing=$(sed -n 's/^\(.*\):\([0-9]*\):[0-9]*: fatal error: \(.*\): No such file or directory$/\3 (included from \1:\2)/p' \
+        "$work/$1.log" | head -n 1)
+    if [ -n "$missing" ]; then
+        echo "The compiler $2 finds no $missing: give the folder it is in with" \
+            "--$1-flags \"-I DIR\" (the headers themselves were not compared)." >&2
+        exit 2
+    fi
     echo "The probe does not build against the headers in $dir $2; the compiler says:" >&2
     { grep -m 20 -E 'error|undefined reference' "$work/$1.log" || cat "$work/$1.log"; } |
         sed 's/^/  /' >&2
@@ -154,6 +173,7 @@ compare() {
     count=$(wc -l <"$work/said")
     echo "$title: $count difference$([ "$count" -eq 1 ] || echo s)"
     sed 's/^/  /' "$work/said"
+    cat "$work/said" >>"$work/all-said"
     return 1
 }
 
@@ -174,6 +194,12 @@ build_differs=0
 compare "On the build machine ($build_cxx), besides" --skip size,align,offset \
     "$work/reference.rest" "$work/build.rest" || build_differs=1
 
+# Names are ours where the host's are not known: say what a missing one may mean.
+if grep -q " is missing in the controller's headers" "$work/all-said" 2>/dev/null; then
+    echo "A member missing there may be named otherwise or private: the module still reads," \
+        "writes or destroys what lies at its place. docs/abi.md lists which of our declarations" \
+        "are guesses; the controller's own headers replace them (build the module against them)."
+fi
 if [ "$board_differs" -eq 1 ]; then
     echo "The controller's headers in $dir differ from ours on the board:" \
         "a module built against ours would misread the controller's objects."

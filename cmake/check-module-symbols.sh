@@ -12,19 +12,31 @@
 #    controller classes, get_ttime), jsoncpp's, the C++ runtime's or the C
 #    library's, and it needs no other shared library;
 #  - no symbol it needs from the runtimes is of a newer version than the
-#    board's requirements below.
+#    board's requirements below;
+#  - it has no RUNPATH or RPATH: a folder of the build machine there would be
+#    searched on the board, and an empty entry means the current folder;
+#  - with --host-symbols LIST, the host's symbols it needs are exactly those
+#    LIST names (abi/host-symbols.txt: what the controller must export), so
+#    that a change that needs another one fails until the list says so.
 # Prints each fault, naming the symbol, and exits 1 if there is any; else the
 # shared libraries and the newest runtime versions the module needs.
-# Usage: cmake/check-module-symbols.sh [--target mipsel] MODULE.so
+# Usage: cmake/check-module-symbols.sh [--target mipsel] [--host-symbols LIST] MODULE.so
 set -euo pipefail
 
+usage="usage: $0 [--target mipsel] [--host-symbols LIST] MODULE.so"
 target=build
-if [ "${1:-}" = "--target" ]; then
-    target=${2:?"--target needs a name (mipsel)"}
+host_list=
+while [ $# -gt 1 ]; do
+    case "$1" in
+    --target) target=${2:?"--target needs a name (mipsel)"} ;;
+    --host-symbols) host_list=${2:?"--host-symbols needs a file"} ;;
+    *) echo "$usage" >&2; exit 2 ;;
+    esac
     shift 2
-fi
-module=${1:?"usage: $0 [--target mipsel] MODULE.so"}
+done
+module=${1:?$usage}
 [ -f "$module" ] || { echo "$module: no such file" >&2; exit 2; }
+[ -z "$host_list" ] || [ -f "$host_list" ] || { echo "$host_list: no such file" >&2; exit 2; }
 
 own_names='(QuillmarUPS|UniDataDevice|UniData|ups_protocol|LeadingInteger)'
 host_classes='(SMDVDevice|SMDSPDevice|VDeviceInterface|Provider|SMDSPDeviceProvider|SMDController|rule_value)'
@@ -97,10 +109,17 @@ symbol_table() {
 # True when version A is newer than version B (dotted numbers).
 newer() { [ "$1" != "$2" ] && [ "$(printf '%s\n%s\n' "$1" "$2" | sort -V | tail -n 1)" = "$1" ]; }
 
+# Each version is compared once: a module asks for the same few many times.
+declare -A too_new=()
 check_runtime_version() {
     local name=$1 version=$2 runtime=${2%%_*} allowed
     allowed=${newest_allowed[$runtime]:-}
-    if [ -n "$allowed" ] && newer "${version#*_}" "$allowed"; then
+    [ -n "$allowed" ] || return 0
+    if [ -z "${too_new[$version]:-}" ]; then
+        too_new[$version]=no
+        if newer "${version#*_}" "$allowed"; then too_new[$version]=yes; fi
+    fi
+    if [ "${too_new[$version]}" = yes ]; then
         fault "needs $name@$version, newer than the board's ${runtime}_$allowed"
     fi
 }
@@ -108,6 +127,7 @@ check_runtime_version() {
 check_symbols() {
     local type bind index name version plain entry=0
     undefined=0
+    host_needs=()
     while IFS=$'\t' read -r type bind index name version plain; do
         if [ "$index" != UND ]; then
             if [ "$name" = get_providers ]; then
@@ -127,8 +147,11 @@ check_symbols() {
             check_runtime_version "$plain" "$version"
             continue
         fi
-        if [[ "$plain" =~ $host_symbol ]] ||
-            [[ "$plain" =~ $jsoncpp_symbol ]]; then
+        if [[ "$plain" =~ $host_symbol ]]; then
+            host_needs+=("$plain")
+            continue
+        fi
+        if [[ "$plain" =~ $jsoncpp_symbol ]]; then
             continue
         fi
         if [ "$bind" = WEAK ] && [[ "$name" =~ $toolchain_hooks ]]; then
@@ -143,6 +166,28 @@ check_symbols() {
             fault "defines no get_providers"
         fi
     fi
+}
+
+check_search_path() {
+    local kind path
+    while IFS=$'\t' read -r kind path; do
+        fault "has a $kind [$path]: the loader would search it on the board before the controller's" \
+            "libraries (an empty entry is the current folder); the module must have none"
+    done < <(readelf -d "$module" | sed -n 's/.*(\(RPATH\|RUNPATH\)).*\[\(.*\)\]/\1\t\2/p')
+}
+
+# The host's symbols the module needs against the committed list of them.
+check_host_list() {
+    local listed symbol
+    [ -n "$host_list" ] || return 0
+    listed=$(grep -v -e '^#' -e '^$' "$host_list" | LC_ALL=C sort -u)
+    while IFS= read -r symbol; do
+        fault "needs $symbol from the host, which $host_list does not list:" \
+            "the controller must export it too; add it to the list"
+    done < <(LC_ALL=C comm -13 <(printf '%s\n' "$listed") <(printf '%s\n' "${host_needs[@]}" | LC_ALL=C sort -u))
+    while IFS= read -r symbol; do
+        fault "no longer needs $symbol from the host, which $host_list lists: take it out"
+    done < <(LC_ALL=C comm -23 <(printf '%s\n' "$listed") <(printf '%s\n' "${host_needs[@]}" | LC_ALL=C sort -u))
 }
 
 needed_libraries() { readelf -d "$module" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p'; }
@@ -166,9 +211,13 @@ newest_versions() {
 check_header
 check_symbols
 check_libraries
+check_search_path
+check_host_list
 if [ "$faults" -gt 0 ]; then
     echo "$module: $faults fault(s) in what the module shows its host" >&2
     exit 1
 fi
-echo "$module: symbols OK ($header_summary; exports get_providers; $undefined undefined, all from the host, jsoncpp or the runtimes)"
+host_said="${#host_needs[@]} of them the host's"
+[ -z "$host_list" ] || host_said+=", those $host_list lists"
+echo "$module: symbols OK ($header_summary; exports get_providers; no RUNPATH; $undefined undefined, all from the host, jsoncpp or the runtimes; $host_said)"
 echo "$module: needs $(needed_libraries | paste -sd' '); newest versions $(newest_versions)"

@@ -7,7 +7,10 @@
 #include "framework/SMDVDevice.h"
 
 // The host's serial-port device: the host owns the port and reads it, and
-// hands the received bytes to process().
+// hands the received bytes to process(). Guessed: what the byte before
+// rx_buf_ and the plain members after baud_rate_ are, and the names of the
+// two mutexes (their types and places are known: the inline destructor
+// destroys them).
 class SMD_HOST_API SMDSPDevice : public SMDVDevice {
 public:
     static constexpr unsigned int kRxBufferSize = 4096;

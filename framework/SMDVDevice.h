@@ -19,17 +19,23 @@ class SMDController;
 // The host's virtual device. A module compiles against this declaration and
 // the host's binary implements it, so the order of bases, data members and
 // virtual operations is part of the binary interface and must not change.
+// Known: the members a module uses and the types and order of the host's own
+// members that are more than plain values (the inline destructor destroys
+// them). Guessed: the names of the host's own members, the plain members
+// between them, and the content of BAOSetting and pi_alert_.
 class SMD_HOST_API SMDVDevice : public VDeviceInterface,
                                 public std::enable_shared_from_this<SMDVDevice> {
 public:
-    // Band of an analog value (host bookkeeping).
+    // Band of an analog value (host bookkeeping). Guessed; a module relies
+    // only on its having no destructor to run.
     struct BAOSetting {
         float low = 0.0f;
         float high = 0.0f;
         int level = 0;
     };
 
-    // One alert the host keeps for its own reporting.
+    // One alert the host keeps for its own reporting. Guessed; a module never
+    // sees one (the host's shared pointers release them).
     struct pi_alert_ {
         std::string key;
         std::string text;

@@ -6,7 +6,10 @@
 
 #include "framework/HostApi.h"
 
-// The host's 7-byte time stamp, as stored inside data blocks.
+// The host's 7-byte time stamp, as stored inside data blocks. The module
+// copies it whole; the order and names of its fields are our guess (the
+// controller's own declaration replaces it), and they decide how a stored
+// block's last seven bytes read.
 #pragma pack(push, 1)
 struct ttime {
     std::uint16_t year;  // little-endian on every target the host runs on

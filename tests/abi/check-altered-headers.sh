@@ -10,6 +10,7 @@ root=$(cd "$(dirname "$0")/../.." && pwd)
 name=${1:?"usage: $0 CASE WORK_DIR"}
 copy=${2:?"usage: $0 CASE WORK_DIR"}/$name
 headers=()
+options=()
 run=()
 
 # Edits a file of the copy with sed; an edit that changes nothing fails the test.
@@ -34,12 +35,52 @@ cp "$root/plugin/Provider.h" "$copy/plugin/"
 cd "$copy"
 
 case "$name" in
-agrees_under_other_header_names)
+agrees_under_other_header_names_with_flags_added_to_the_defaults)
     mkdir host
     mv framework/ttime.h host/TimeStamp.h
+    # An include from a folder of the controller's SDK, given by the added flags.
+    mkdir -p sdk/vendor
+    echo '#pragma once' >sdk/vendor/config.h
+    edit host/TimeStamp.h 's|^#include <cstdint>|&\n#include <vendor/config.h>|'
     headers=(framework/SMDSPDevice.h host/TimeStamp.h plugin/Provider.h)
+    options=(--board-flags "-I $copy/sdk" --build-flags "-I $copy/sdk")
     expect 0 <<'END'
 agree with ours: [0-9]+ facts on the board
+END
+    ;;
+names_an_include_the_board_compiler_cannot_find)
+    edit framework/ttime.h 's|^#include <cstdint>|&\n#include <vendor/config.h>|'
+    expect 2 <<'END'
+finds no vendor/config.h \(included from .*framework/ttime.h:[0-9]+\): give the folder it is in with --board-flags
+END
+    ;;
+names_reordered_rule_value_members_of_the_same_size)
+    # The plain members first: still 108 bytes, but the strings that
+    # rule_values_.clear() destroys lie elsewhere.
+    edit framework/HostTypes.h '/^    std::string /{H;d}; /^    bool state = false;/G'
+    expect 1 <<'END'
+rule_value::signal_key is at 0 here and 12 in the controller's headers
+rule_value::level is at 96 here and 0 in the controller's headers
+differ from ours on the board
+END
+    ;;
+names_a_time_stamp_in_reverse_order)
+    # Second first, year last: the same 7 bytes.
+    awk '/^struct ttime \{/ { print; inside = 1; next }
+         inside && /^\};/ { for (i = n; i >= 1; i--) print field[i]; inside = 0 }
+         inside { field[++n] = $0; next } 1' framework/ttime.h >ttime.reversed
+    ! cmp -s ttime.reversed framework/ttime.h || { echo "FAILED: ttime not reversed"; exit 1; }
+    mv ttime.reversed framework/ttime.h
+    expect 1 <<'END'
+ttime::year is at 0 here and 5 in the controller's headers
+ttime::second is at 6 here and 0 in the controller's headers
+END
+    ;;
+names_swapped_members_that_the_module_destroys)
+    edit framework/SMDVDevice.h 's/std::map<std::string, bool> bool_states_;/@/; s/std::weak_ptr<SMDController> controller_;/std::map<std::string, bool> bool_states_;/; s/@/std::weak_ptr<SMDController> controller_;/'
+    expect 1 <<'END'
+SMDVDevice::bool_states_ is at [0-9]+ here and [0-9]+ in the controller's headers
+SMDVDevice::controller_ is at [0-9]+ here and [0-9]+ in the controller's headers
 END
     ;;
 names_two_swapped_members)
@@ -111,7 +152,7 @@ refuses_to_compare_a_report_that_is_not_there)
     exit 2
     ;;
 esac
-[ ${#run[@]} -gt 0 ] || run=("$root/abi/check-host-headers.sh" "$copy" "${headers[@]}")
+[ ${#run[@]} -gt 0 ] || run=("$root/abi/check-host-headers.sh" "${options[@]}" "$copy" "${headers[@]}")
 
 actual=0
 failed=0

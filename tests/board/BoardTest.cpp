@@ -229,6 +229,14 @@ TEST_F(EmulatedBoard, PollsTheDemoScenarioAsTheBuildMachineDoes)
     EXPECT_EQ(board.Fact("smdhost-exit"), native_status);
 }
 
+TEST_F(EmulatedBoard, SmdhostRunsOnTheStandInHostLibraryAndSaysSo)
+{
+    EXPECT_NE(board.console.find("@board smdhost-error smdhost: runs on the host library "
+                                 "/usr/lib/smdhost/libsmdhost_framework.so\n"),
+              std::string::npos)
+        << board.console;
+}
+
 TEST_F(EmulatedBoard, KeepsOneHistoryBlockPerCompletedCycle)
 {
     const std::size_t completed = Count(Outcome(board.events), "block");

@@ -1,6 +1,8 @@
 // A tiny module with one fault that cmake/check-module-symbols.sh must refuse,
 // chosen by a definition: QUILL_LEAKS_A_CLASS, QUILL_NEEDS_A_FOREIGN_SYMBOL,
-// QUILL_MANGLES_THE_ENTRY or QUILL_NEEDS_A_NEWER_RUNTIME. Built with hidden visibility, like the real module.
+// QUILL_MANGLES_THE_ENTRY, QUILL_NEEDS_A_NEWER_RUNTIME, QUILL_HAS_A_RUNPATH (given
+// at the link) or QUILL_NEEDS_AN_UNLISTED_HOST_SYMBOL. Built with hidden
+// visibility, like the real module.
 
 #if defined(QUILL_MANGLES_THE_ENTRY)
 __attribute__((visibility("default"))) int get_providers() { return 0; }
@@ -33,4 +35,14 @@ int OpenPort() { return OpenSerialPort("ttyS1"); }
 
 // closefrom came with GLIBC_2.34, newer than the board's C library.
 void CloseInherited() { closefrom(3); }
+#endif
+
+#if defined(QUILL_NEEDS_AN_UNLISTED_HOST_SYMBOL)
+// A host operation that abi/host-symbols.txt does not ask the controller for.
+class SMDSPDevice {
+public:
+    int Step() const;
+};
+
+int StepOf(const SMDSPDevice& device) { return device.Step(); }
 #endif

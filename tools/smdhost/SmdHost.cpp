@@ -22,6 +22,7 @@
 
 #include "tools/common/Diagnostics.h"
 #include "tools/common/ExitStatus.h"
+#include "host/HostLibrary.h"
 #include "tools/smdhost/BenchConfig.h"
 #include "tools/smdhost/BenchDevice.h"
 #include "tools/smdhost/EventLog.h"
@@ -309,6 +310,7 @@ int main(int argc, char** argv)
         diagnostics::Error(std::string("cannot watch for signals: ") + std::strerror(errno));
         return kCannotStart;
     }
+    std::fprintf(stderr, "smdhost: runs on the host library %s\n", HostLibraryPath().c_str());
     const std::string module_path = ModulePath(config.module);
     void* module = dlopen(module_path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (module == nullptr) {
