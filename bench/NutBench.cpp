@@ -18,7 +18,7 @@
 #include <string>
 #include <thread>
 
-#include "bench/AllocationCounter.h"
+#include "bench/AllocationReport.h"
 #include "tools/smdhost/EventLog.h"
 #include "tools/smdhost/NutOutput.h"
 #include "ups/QuillmarUPS_Data.h"

@@ -9,7 +9,7 @@
 
 #include <json/value.h>
 
-#include "bench/AllocationCounter.h"
+#include "bench/AllocationReport.h"
 #include "framework/SMDController.h"
 #include "plugin/Entry.h"
 #include "sim/UpsAnswers.h"
