@@ -37,14 +37,16 @@ link_inputs() {
 
 outside=0
 # Sorts the paths of one kind (standard input) by where they lie: the ROOTs,
-# the project's own (not what its build folders hold, such as the fetched
-# build/sysroot-mipsel), or elsewhere. KIND.
+# the project's own (its sources and the headers its build makes, such as
+# the version, but not what its build folders hold otherwise, such as the
+# fetched build/sysroot-mipsel), or elsewhere. KIND.
 tell() {
-    awk -v kind="$1" -v sources="$source_dir/" -v roots="${roots[*]}" '
+    awk -v kind="$1" -v sources="$source_dir/" -v made="$build/generated/" -v roots="${roots[*]}" '
         BEGIN { n = split(roots, root, " ") }
         {
             total++
             for (i = 1; i <= n; i++) if (index($0, root[i] "/") == 1) next
+            if (index($0, made) == 1) { own++; next }
             if (index($0, sources) == 1 && index($0, sources "build/") != 1) { own++; next }
             stray[++strays] = $0
         }

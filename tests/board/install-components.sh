@@ -30,7 +30,8 @@ module=$root/module/lib/smd/modules/quillmarups.so
 cmp -s "$build/quillmarups.so" "$module" ||
     fail "the installed module is not the file the build made, which README says to copy"
 "$source_dir/cmake/check-module-symbols.sh" --target mipsel "$module" >/dev/null
-for file in bin/smdhost bin/smdhist lib/smdhost/libsmdhost_framework.so; do
+for file in bin/smdhost bin/smdhist bin/upssim lib/smdhost/libsmdhost_framework.so \
+    share/man/man1/smdhost.1 share/bash-completion/completions/smdhist; do
     [ -f "$root/tools/$file" ] || fail "the tools component lacks $file: $(installed tools)"
 done
 [[ "$(installed tools)" != *quillmarups* ]] || fail "the tools component holds the module"
