@@ -222,8 +222,15 @@ const ConfigFault kConfigFaults[] = {
      R"("poll_interval" is a number of seconds from 0 to 86400, not a text)"},
     {"name_as_number", R"("name": 5)", "", R"(device 1: "name" is a text, not a whole number)"},
     {"level_as_text", R"("settings": {"thresholdSetting": {"suf": {"Level": "2"}}})", "",
-     R"(settings.thresholdSetting.suf: "Level" is a whole number, not a text)"},
-    {"key_given_twice", R"("port": "/dev/ttyUSB1")", "", "Duplicate key: 'port'"},
+     R"(suf: "Level" is a whole number from -2147483648 to 2147483647, not a text)"},
+    {"key_given_twice", R"("port": "/dev/ttyUSB1")", "", "typo.json:4:3: the key 'port' is given twice"},
+    {"missing_comma", R"("name": "a" "poll_interval": 5)", "",
+     R"(typo.json:4:15: a ',' or '}' is missing before "poll_interval": 5}]})"},
+    {"trailing_comma", R"("name": "a",)", "",
+     "typo.json:4:15: a comma before '}'; JSON allows no trailing comma"},
+    {"comment", R"("name": "a" // room b)", "", "typo.json:4:15: a comment; JSON has none"},
+    {"negative_interval", R"("poll_interval": -1)", "",
+     R"(device 1: "poll_interval" is a number of seconds from 0 to 86400, not -1)"},
 };
 
 class ConfigFaults : public EndToEnd, public ::testing::WithParamInterface<ConfigFault> {};
@@ -233,8 +240,8 @@ TEST_P(ConfigFaults, AreRefusedNamingTheKeyTheLineAndTheFix)
     const ConfigFault& fault = GetParam();
     const std::string config = dir + "/typo.json";
     std::ofstream(config) << "{\"module\": \"" << QUILL_MODULE << "\",\n \"state_dir\": \"state\",\n"
-                          << " \"devices\": [{\"data_id\": 42, \"port\": \"ups\",\n  "
-                          << fault.device << "}]" << (*fault.top ? ",\n " : "") << fault.top
+                          << " \"devices\": [{\"data_id\": 42, \"port\": \"ups\""
+                          << (*fault.device ? ",\n  " : "") << fault.device << "}]" << (*fault.top ? ",\n " : "") << fault.top
                           << "}\n";
     Child host({QUILL_SMDHOST, "--config", config, "--cycles", "1"}, dir + "/smdhost.err");
     EXPECT_EQ(host.Wait(seconds(10)), 2);

@@ -1,6 +1,7 @@
 #include "tools/smdhost/BenchConfig.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -68,7 +69,7 @@ std::chrono::milliseconds Seconds(const Json::Value& entry, const char* key,
     const double seconds = value->asDouble();
     if (seconds < least || seconds > 86400.0) {
         Fail(*value, where, "\"" + std::string(key) + "\" is " + expected + ", not " +
-                                value->asString());
+                                json_keys::Shown(*value));
     }
     return std::chrono::milliseconds(static_cast<long long>(seconds * 1000.0 + 0.5));
 }
@@ -92,8 +93,8 @@ void CheckSettings(const Json::Value& settings, const std::string& where)
         const std::string at = where + ", settings.thresholdSetting." + signal.name();
         json_keys::CheckKeys(*signal, kSignalKeys, at);
         const Json::Value* level = Member(*signal, "Level");
-        if (level != nullptr && !level->isInt()) {
-            WrongKind(*level, at, "Level", "a whole number");
+        if (level != nullptr) {
+            json_keys::WholeNumber(*level, at, "Level", INT32_MIN, INT32_MAX);
         }
         const Json::Value* value = Member(*signal, "Value");
         if (value != nullptr && (!value->isNumeric() || value->isBool())) {
@@ -111,12 +112,11 @@ DeviceConfig ReadDevice(const Json::Value& entry, Json::ArrayIndex number)
     json_keys::CheckKeys(entry, kDeviceKeys, where);
     DeviceConfig device;
     const Json::Value* data_id = Member(entry, "data_id");
-    if (data_id == nullptr || !data_id->isUInt() || data_id->isBool()) {
-        Fail(data_id ? *data_id : entry, where,
-             "\"data_id\" is an unsigned whole number" +
-                 (data_id ? ", not " + json_keys::KindOf(*data_id) : std::string(" (required)")));
+    if (data_id == nullptr) {
+        Fail(entry, where, "\"data_id\", a whole number from 0 to 4294967295, is required");
     }
-    device.data_id = data_id->asUInt();
+    device.data_id = static_cast<unsigned int>(
+        json_keys::WholeNumber(*data_id, where, "data_id", 0, UINT32_MAX));
     device.port = Text(entry, "port", where);
     if (device.port.empty()) {
         Fail(entry, where, "\"port\" names the serial device (required)");
