@@ -279,21 +279,48 @@ TEST_F(EndToEnd, ModuleNamedWithoutASlashIsLoadedFromTheCurrentFolder)
 
 // ---- Stop at once; see the line ----------------------------------------------------
 
-TEST_F(EndToEnd, SignalEndsTheWaitForAnAnswerWithoutFailingTheCycle)
+TEST_F(EndToEnd, SignalsEndTheWaitForAnAnswerWithoutFailingTheCycle)
 {
-    StartSim(R"({"steps": [{"polls": 1}, {"name": "silent", "faults": {"silence": 1}}]})");
-    auto host = StartHost(WriteConfig(600.0), "", {"--trace"});
-    Events events;
-    do {
-        ASSERT_TRUE(ReadUntil(*host, events, "trace"));
-    } while (events.back()["cycle"].asUInt() < 2);  // the second "RS\r" is on its way
-    host->Signal(SIGINT);
-    // Far less than the answer timeout: the wait itself was ended.
-    EXPECT_EQ(Finish(*host, events), 0) << Errors();
-    ASSERT_EQ(Of(events, "stopping").size(), 1u);
-    const Json::Value summary = Of(events, "summary").at(0);
-    EXPECT_EQ(summary["failed"].asUInt(), 0u);
-    EXPECT_TRUE(summary["interrupted"].asBool());
+    const std::map<int, std::string> kSignals = {
+        {SIGINT, "SIGINT"}, {SIGTERM, "SIGTERM"}, {SIGHUP, "SIGHUP"}};
+    for (const auto& [signal, name] : kSignals) {
+        StartSim(R"({"steps": [{"polls": 1}, {"name": "silent", "faults": {"silence": 1}}]})");
+        auto host = StartHost(WriteConfig(600.0), "", {"--trace", "--no-cache"});
+        Events events;
+        do {
+            ASSERT_TRUE(ReadUntil(*host, events, "trace")) << name;
+        } while (events.back()["cycle"].asUInt() < 2);  // the second "RS\r" is on its way
+        host->Signal(signal);
+        // Far less than the answer timeout: the wait itself was ended.
+        EXPECT_EQ(Finish(*host, events), 0) << name << Errors();
+        const Events stopping = Of(events, "stopping");
+        ASSERT_EQ(stopping.size(), 1u) << name;
+        EXPECT_EQ(stopping[0]["signal"].asString(), name);
+        ASSERT_EQ(Of(events, "summary").size(), 1u) << name;
+        const Json::Value summary = Of(events, "summary").at(0);
+        EXPECT_EQ(summary["failed"].asUInt(), 0u) << name;
+        EXPECT_TRUE(summary["interrupted"].asBool()) << name;
+    }
+}
+
+TEST_F(EndToEnd, ClosedOutputStopsTheHostBetweenCyclesWithHistoryAndCacheOnOneBlock)
+{
+    StartSim(R"({"steps": [{"name": "on line", "flags": {"SUF": 1}}]})");
+    const std::string config = WriteConfig(2.0);
+    for (const int lines : {1, 4, 9, 17}) {  // what `| head -N` reads before it goes
+        Child host({QUILL_SMDHOST, "--config", config, "--module-output", "/dev/null"},
+                   dir + "/smdhost.err");
+        for (int line = 0; line < lines; ++line) {
+            ASSERT_TRUE(host.ReadLine(seconds(20))) << Errors();
+        }
+        host.CloseOutput();
+        EXPECT_EQ(host.Wait(seconds(20)), 0) << "not ended by SIGPIPE (141)";
+        const std::string history = History();
+        ASSERT_GE(history.size(), kBlockSize);
+        EXPECT_EQ(history.size() % kBlockSize, 0u);
+        EXPECT_EQ(ReadFile(state + "/42.cache"), history.substr(history.size() - kBlockSize))
+            << "after " << lines << " lines";
+    }
 }
 
 TEST_F(EndToEnd, TraceShowsEveryByteBothWaysEscapedWithDeviceAndCycle)

@@ -169,7 +169,15 @@ std::shared_ptr<SMDSPDeviceProvider> SerialProvider(void* module, const std::str
     throw std::runtime_error(path + " provides no serial-port device");
 }
 
-const char* SignalName(int signal) { return signal == SIGINT ? "SIGINT" : "SIGTERM"; }
+const char* SignalName(int signal)
+{
+    switch (signal) {
+    case SIGINT: return "SIGINT";
+    case SIGHUP: return "SIGHUP";
+    case SIGPIPE: return "SIGPIPE";
+    default: return "SIGTERM";
+    }
+}
 
 struct Refusals {
     bool settings = false;

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "tools/common/SafeFile.h"
+#include "tools/smdhost/OutputLine.h"
 #include "ups/UpsProtocol.h"
 
 namespace {
@@ -193,5 +193,5 @@ void TextOutput::Take(const Event& event)
                                                              json["data_id"].asString() + "] "
                                                        : std::string();
     const std::string line = json["time"].asString() + " " + device + text + "\n";
-    safe_file::WriteAll(fd_, line.data(), line.size());  // an output that is gone stays quiet
+    WriteOutputLine(fd_, line);
 }
