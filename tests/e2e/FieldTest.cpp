@@ -1,6 +1,7 @@
 // The bench host as a field engineer meets it: a disk that fills, a folder
 // that goes, a second host on the line, typos in a configuration, a stop in
 // the middle of an answer, the bytes on the line, many lines at once.
+#include <grp.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -76,13 +77,11 @@ const StorageFault kStorageFaults[] = {
      nullptr, 0, false, 0, {"42.cache holds 0 bytes, not one 76-byte block"}, 5},
     {"full_disk_leaves_whole_blocks_only", nullptr, nullptr, 3 * kBlockSize + 40, false, 3,
      {"42.history: File too large"}, 3},
-    {"read_only_folder_is_named_with_the_reason",
+    {"folder_made_read_only_is_named_with_the_reason", nullptr,
      [](const std::string& state) {
-         fs::create_directories(state);
          fs::permissions(state, fs::perms::owner_read | fs::perms::owner_exec);
      },
-     nullptr, 0, true, 3,
-     {"42.history: Permission denied", "42.cache: Permission denied"}, 0},
+     0, true, 3, {"42.cache: Permission denied"}, 5},
     {"folder_that_disappears_is_noticed", nullptr,
      [](const std::string& state) { fs::remove_all(state); }, 0, false, 3,
      {"42.history, it was removed: No such file or directory"}, 0},
@@ -138,29 +137,85 @@ struct PortFault {
     const char* name;
     std::function<std::string(const std::string& dir)> port;  // the port to give
     bool held;  // another smdhost holds the simulated line
-    std::vector<std::string> options;
+    std::vector<std::string> options;  // DIR: the test's folder
     int status;
     std::string said;  // on standard error or in an event's detail
+    bool as_user;      // run without root's override of permissions
 };
 
+// The simulated line's terminal given to user 1 and the group dialout, as a
+// USB serial adapter's port is.
+std::string DialoutPort(const std::string& dir)
+{
+    const std::string line = dir + "/ups";
+    const group* dialout = getgrnam("dialout");
+    const std::string terminal = fs::read_symlink(line).string();
+    if (dialout == nullptr || chown(terminal.c_str(), 1, dialout->gr_gid) != 0 ||
+        chmod(terminal.c_str(), 0660) != 0) {
+        ADD_FAILURE() << "cannot give " << terminal << " to the group dialout";
+    }
+    return line;
+}
+
+// Two devices, the second on a link to the first one's port.
+std::string TwoDevicesOnOnePort(const std::string& dir)
+{
+    fs::create_symlink(dir + "/ups", dir + "/ups-too");
+    std::ofstream(dir + "/two.json") << R"({"devices": [{"data_id": 1, "port": "ups"},
+                                                        {"data_id": 2, "port": "ups-too"}]})";
+    return dir + "/ups";
+}
+
+std::string Line(const std::string& dir) { return dir + "/ups"; }
+
+// The line, with the folder "second" ('s', the state folder) or "locked" ('l')
+// made read-only.
+template <char kFolder>
+std::string ReadOnlyFolder(const std::string& dir)
+{
+    const std::string folder = dir + (kFolder == 's' ? "/second" : "/locked");
+    fs::create_directories(folder);
+    fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec);
+    return Line(dir);
+}
+
 const PortFault kPortFaults[] = {
-    {"second_host_on_the_line_stops_naming_the_first",
-     [](const std::string& dir) { return dir + "/ups"; }, true, {}, 4, "is held by smdhost (pid "},
+    {"second_host_on_the_line_stops_naming_the_first", Line, true, {}, 4,
+     "is held by smdhost (pid ", false},
     {"regular_file_is_refused_at_start",
      [](const std::string& dir) {
          std::ofstream(dir + "/file") << "x";
          return dir + "/file";
      },
-     false, {}, 4, "is a regular file, not a terminal"},
+     false, {}, 4, "is a regular file, not a terminal", false},
     {"dev_null_is_refused_at_start", [](const std::string&) { return std::string("/dev/null"); },
-     false, {}, 4, "is a character device that is no terminal"},
+     false, {}, 4, "is a character device that is no terminal", false},
     {"folder_is_refused_at_start", [](const std::string& dir) { return dir; }, false, {}, 4,
-     "is a folder, not a terminal"},
+     "is a folder, not a terminal", false},
     {"missing_port_is_looked_for_each_cycle",
      [](const std::string& dir) { return dir + "/not-yet"; }, false, {}, 1,
-     "No such file or directory"},
-    {"no_cycles_is_refused", [](const std::string& dir) { return dir + "/ups"; }, false,
-     {"--cycles", "0"}, 2, "--cycles 0 would run no cycle"},
+     "No such file or directory", false},
+    {"no_cycles_is_refused", Line, false, {"--cycles", "0"}, 2, "--cycles 0 would run no cycle",
+     false},
+    {"port_named_without_dev_is_refused_naming_the_device",
+     [](const std::string&) { return std::string("null"); }, false, {}, 4,
+     "port null does not exist; did you mean /dev/null? Give the device's full path", false},
+    {"port_of_a_group_the_user_is_not_in_names_the_group_and_how_to_join_it", DialoutPort, false,
+     {}, 4,
+     "Permission denied: it belongs to the group dialout (mode 0660) and you (user root) are "
+     "not in it: add yourself to the group dialout: sudo usermod -aG dialout $USER, then log "
+     "in again",
+     true},
+    {"state_folder_the_user_cannot_write_is_refused_at_start", ReadOnlyFolder<'s'>, false, {}, 2,
+     "second: you (user root) may not write to it (it belongs to user root, mode 0500), so "
+     "every block would be lost; give --state-dir a folder you can write to",
+     true},
+    {"state_folder_the_user_cannot_make_is_refused_at_start", ReadOnlyFolder<'l'>, false,
+     {"--state-dir", "DIR/locked/state"}, 2,
+     "locked/state: Permission denied; give --state-dir a folder you can write to", true},
+    {"two_devices_on_one_port_are_refused_naming_both", TwoDevicesOnOnePort, false,
+     {"--config", "DIR/two.json"}, 2,
+     "devices 1 (ups-1, data id 1) and 2 (ups-2, data id 2) both use the port ", false},
 };
 
 class PortFaults : public EndToEnd, public ::testing::WithParamInterface<PortFault> {};
@@ -179,11 +234,18 @@ TEST_P(PortFaults, AreRefusedOrRetriedWithAClearMessage)
     }
     std::vector<std::string> argv{QUILL_SMDHOST, "--json", "--module", QUILL_MODULE, "--port",
                                   fault.port(dir), "--state-dir", dir + "/second"};
-    argv.insert(argv.end(), fault.options.begin(), fault.options.end());
-    if (fault.options.empty()) {
+    for (std::string option : fault.options) {
+        const std::size_t at = option.find("DIR");
+        argv.push_back(at == std::string::npos ? option : option.replace(at, 3, dir));
+    }
+    if (std::find(argv.begin(), argv.end(), "--cycles") == argv.end()) {
         argv.insert(argv.end(), {"--cycles", "2"});
     }
-    Child host(argv, dir + "/smdhost.err");
+    Child host(argv, dir + "/smdhost.err", [&] {
+        if (fault.as_user) {
+            WithoutOverride();
+        }
+    });
     Events events;
     EXPECT_EQ(Finish(host, events), fault.status);
     EXPECT_TRUE(Says(events, said) || Errors().find(said) != std::string::npos)

@@ -11,6 +11,7 @@
 #include "tools/common/DataBlock.h"
 #include "tools/common/Escape.h"
 #include "tools/smdhost/AnswerCheck.h"
+#include "tools/smdhost/PortAccess.h"
 #include "tools/smdhost/PortOwner.h"
 #include "tools/smdhost/StopSignal.h"
 
@@ -138,8 +139,14 @@ bool BenchDevice::TakePort()
                                   ": give the serial device of the UPS, such as /dev/ttyUSB0");
         return false;
     }
-    if (port_code_ == EBUSY) {
+    if (port_code_ == EBUSY || port_code_ == EACCES) {
         log_.Error(identity_, port_error_);
+        return false;
+    }
+    const std::string meant = port_access::DevicePathMeant(config_.port);
+    if (port_code_ == ENOENT && !meant.empty()) {
+        log_.Error(identity_, "port " + config_.port + " does not exist; did you mean " + meant +
+                                  "? Give the device's full path");
         return false;
     }
     return true;  // not there yet: each cycle looks for it again
@@ -182,6 +189,9 @@ bool BenchDevice::OpenPort()
     if (!port_.Open(config_.port, driver_->BaudRate())) {
         port_code_ = port_.ErrorCode();
         port_error_ = port_code_ == EBUSY ? port_owner::HeldMessage(config_.port) : port_.Error();
+        if (port_code_ == EACCES) {
+            port_error_ += ": " + port_access::DeniedHint(config_.port);
+        }
         return false;
     }
     if (!port_owner::Take(port_.Fd(), config_.port, port_error_)) {

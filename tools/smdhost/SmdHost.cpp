@@ -30,6 +30,7 @@
 #include "tools/smdhost/TextOutput.h"
 #include "plugin/Provider.h"
 #include "tools/common/SafeFile.h"
+#include "tools/smdhost/StartChecks.h"
 #include "tools/smdhost/StopSignal.h"
 
 namespace {
@@ -75,8 +76,10 @@ safe_file::Folder OpenStateFolder(const std::string& path, const HostOptions& op
     safe_file::Folder folder;
     safe_file::Error error;
     if (!folder.Open(path, Rules(options, true), error)) {
-        throw std::runtime_error("state folder: " + error.text);
+        const std::string fix = start_checks::StateFolderFix(error.code);
+        throw std::runtime_error("state folder: " + error.text + (fix.empty() ? "" : "; " + fix));
     }
+    start_checks::CheckStateFolderWritable(folder);
     return folder;
 }
 
@@ -296,6 +299,7 @@ int main(int argc, char** argv)
     EventLog log;
     try {
         config = ReadConfig(options);
+        start_checks::CheckOneDevicePerPort(config);
         state = OpenStateFolder(config.state_dir, options);
         const int trace_fd =
             options.trace_file.empty() ? -1 : OpenOutput(options.trace_file, options);
