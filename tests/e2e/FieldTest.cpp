@@ -10,6 +10,9 @@
 #include <linux/capability.h>
 
 #include <csignal>
+#include <cstring>
+#include <ctime>
+#include <random>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -55,11 +58,43 @@ struct StorageFault {
     int status;
     std::vector<std::string> said;  // in the details of the events
     std::size_t blocks;             // whole blocks in the history at the end
+    // A cache the host must refuse, planted before start: kept aside whole.
+    std::function<std::string()> bad_cache = nullptr;
 };
 
 void WriteBytes(const std::string& path, std::size_t count)
 {
     std::ofstream(path, std::ios::binary) << std::string(count, '\x5a');
+}
+
+// A cached block of the device's as the module stores it, stamped `days`
+// from now in local time, with a flag or the data id changed as asked.
+std::string CachedBlock(unsigned int data_id, unsigned char suf, int days, int month = 0)
+{
+    std::string block(kBlockSize, '\0');
+    std::memcpy(&block[0], &data_id, sizeof(data_id));
+    block[4 + 2] = static_cast<char>(suf);
+    const std::time_t when = std::time(nullptr) + days * 86400L;
+    std::tm local{};
+    localtime_r(&when, &local);
+    const std::uint16_t year = static_cast<std::uint16_t>(local.tm_year + 1900);
+    std::memcpy(&block[69], &year, sizeof(year));
+    const int fields[] = {month != 0 ? month : local.tm_mon + 1, local.tm_mday, local.tm_hour,
+                          local.tm_min, local.tm_sec};
+    for (std::size_t i = 0; i < std::size(fields); ++i) {
+        block[71 + i] = static_cast<char>(fields[i]);
+    }
+    return block;
+}
+
+std::string RandomBytes()
+{
+    std::mt19937 rng(76);
+    std::string bytes(kBlockSize, '\0');
+    for (char& byte : bytes) {
+        byte = static_cast<char>(rng());
+    }
+    return bytes;
 }
 
 const StorageFault kStorageFaults[] = {
@@ -69,12 +104,26 @@ const StorageFault kStorageFaults[] = {
          WriteBytes(state + "/42.history", 2 * kBlockSize + 30);
      },
      nullptr, 0, false, 0, {"30 bytes dropped, 2 whole blocks kept"}, 2 + 5},
-    {"empty_cache_is_left_out_not_blamed_on_the_module",
-     [](const std::string& state) {
-         fs::create_directories(state);
-         WriteBytes(state + "/42.cache", 0);
-     },
-     nullptr, 0, false, 0, {"42.cache holds 0 bytes, not one 76-byte block"}, 5},
+    {"empty_cache_is_kept_aside_not_blamed_on_the_module", nullptr, nullptr, 0, false, 0,
+     {"42.cache is refused: it holds 0 bytes, not one 76-byte block; kept aside as "}, 5,
+     [] { return std::string(); }},
+    {"cache_of_another_device_is_kept_aside", nullptr, nullptr, 0, false, 0,
+     {"42.cache is refused: it holds the block of data id 1001, not this device's 42; "
+      "kept aside as ",
+      ", and the device starts without it"},
+     5, [] { return CachedBlock(1001, 0, -1); }},
+    {"random_bytes_as_cache_are_kept_aside", nullptr, nullptr, 0, false, 0,
+     {"42.cache is refused: it holds the block of data id ", "; its flags are 0 or 1, not SOK ",
+      "is no real time; kept aside as "},
+     5, RandomBytes},
+    {"cache_with_a_bad_flag_is_kept_aside", nullptr, nullptr, 0, false, 0,
+     {"42.cache is refused: its flags are 0 or 1, not SUF 7; kept aside as "}, 5,
+     [] { return CachedBlock(kDataId, 7, 0); }},
+    {"cache_of_an_impossible_month_is_kept_aside", nullptr, nullptr, 0, false, 0,
+     {"is no real time; kept aside as "}, 5, [] { return CachedBlock(kDataId, 1, 0, 13); }},
+    {"cache_from_the_future_is_kept_aside", nullptr, nullptr, 0, false, 0,
+     {"ahead of this machine's clock (the cache or the clock is wrong); kept aside as "}, 5,
+     [] { return CachedBlock(kDataId, 1, 400); }},
     {"full_disk_leaves_whole_blocks_only", nullptr, nullptr, 3 * kBlockSize + 40, false, 3,
      {"42.history: File too large"}, 3},
     {"folder_made_read_only_is_named_with_the_reason", nullptr,
@@ -94,6 +143,11 @@ TEST_P(StorageFaults, AreShownOnceWithTheFileAndTheReasonAndLeaveWholeBlocks)
     const StorageFault& fault = GetParam();
     if (fault.before) {
         fault.before(state);
+    }
+    const std::string planted = fault.bad_cache ? fault.bad_cache() : "";
+    if (fault.bad_cache) {
+        fs::create_directories(state);
+        std::ofstream(state + "/42.cache", std::ios::binary) << planted;
     }
     StartSim(R"({"steps": [{"name": "on line"}]})");
     auto host = StartHost(WriteConfig(2.0), "5", {"--module-output", "/dev/null"}, [&] {
@@ -123,7 +177,19 @@ TEST_P(StorageFaults, AreShownOnceWithTheFileAndTheReasonAndLeaveWholeBlocks)
         EXPECT_EQ(failed, 1) << file << " is shown once, then counted";
     }
     EXPECT_EQ(Cycles(Of(events, "block")), (std::vector<unsigned int>{1, 2, 3, 4, 5}));
+    for (const Json::Value& block : Of(events, "block")) {
+        EXPECT_EQ(block["block"]["data_id"].asUInt(), kDataId) << "only the device's own id";
+    }
     EXPECT_EQ(History().size(), fault.blocks * kBlockSize);
+    if (fault.bad_cache) {
+        std::vector<std::string> aside;
+        for (const auto& entry : fs::directory_iterator(state)) {
+            if (entry.path().filename().string().rfind("42.cache.rejected-", 0) == 0) {
+                aside.push_back(ReadFile(entry.path()));
+            }
+        }
+        EXPECT_EQ(aside, std::vector<std::string>{planted}) << "kept aside whole, once";
+    }
 }
 
 void PrintTo(const StorageFault& fault, std::ostream* out) { *out << fault.name; }

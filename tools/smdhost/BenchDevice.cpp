@@ -5,12 +5,14 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <ctime>
 #include <exception>
 
 #include "plugin/Provider.h"
 #include "tools/common/DataBlock.h"
 #include "tools/common/Escape.h"
 #include "tools/smdhost/AnswerCheck.h"
+#include "tools/smdhost/CacheCheck.h"
 #include "tools/smdhost/PortAccess.h"
 #include "tools/smdhost/PortOwner.h"
 #include "tools/smdhost/StopSignal.h"
@@ -108,14 +110,13 @@ void BenchDevice::ReloadCache()
         return;
     }
     const std::string& block = files_.CachedBlock();
-    data_block::Decoded stored;
-    if (!data_block::Decode(reinterpret_cast<const unsigned char*>(block.data()), block.size(),
-                            stored)) {
-        log_.Warning(identity_, files_.CachePath() + " holds " + std::to_string(block.size()) +
-                                    " bytes, not one " + std::to_string(data_block::kSize) +
-                                    "-byte block; it is not handed to the module");
+    const std::string faults = cache_check::Faults(block, config_.data_id, std::time(nullptr));
+    if (!faults.empty()) {
+        SetCacheAside(faults);
         return;
     }
+    data_block::Decoded stored;
+    data_block::Decode(reinterpret_cast<const unsigned char*>(block.data()), block.size(), stored);
     reloading_ = true;
     stored_at_ = data_block::IsoTime(stored.time_stamp);
     try {
@@ -127,6 +128,16 @@ void BenchDevice::ReloadCache()
                                   error.what());
     }
     reloading_ = false;
+}
+
+void BenchDevice::SetCacheAside(const std::string& faults)
+{
+    const std::string cache = files_.CachePath();
+    safe_file::Error error;
+    const std::string aside = files_.SetCacheAside(error);
+    log_.Warning(identity_, cache + " is refused: " + faults + "; " +
+                                (aside.empty() ? error.text : "kept aside as " + aside) +
+                                ", and the device starts without it");
 }
 
 bool BenchDevice::TakePort()

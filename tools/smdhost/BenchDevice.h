@@ -65,6 +65,8 @@ public:
     bool CheckBool(SMDVDevice&, const BoolAlarmCheck& check) override;
 
 private:
+    // Renames a cache that fails the host's check and says why.
+    void SetCacheAside(const std::string& faults);
     bool OpenPort();
     void ClosePort();
     Outcome Exchange();

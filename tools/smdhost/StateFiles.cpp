@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <ctime>
 
 using safe_file::Failed;
 
@@ -80,6 +82,28 @@ bool StateFiles::CutTornTail(std::string& warning, safe_file::Error& error)
               " bytes dropped, " + std::to_string(history_size_ / block_size_) +
               " whole blocks kept";
     return true;
+}
+
+std::string StateFiles::SetCacheAside(safe_file::Error& error)
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    ::localtime_r(&now, &local);
+    char stamp[32];
+    std::strftime(stamp, sizeof(stamp), "%Y%m%dT%H%M%S", &local);
+    std::string aside = cache_ + ".rejected-" + stamp;
+    for (int again = 2; ::renameat2(folder_.Fd(), cache_.c_str(), folder_.Fd(), aside.c_str(),
+                                    RENAME_NOREPLACE) != 0;
+         ++again) {
+        if (errno != EEXIST || again > 9) {
+            Failed(error, errno, "cannot set " + CachePath() + " aside");
+            return "";
+        }
+        aside = cache_ + ".rejected-" + stamp + "-" + std::to_string(again);
+    }
+    has_cache_ = false;
+    cached_.clear();
+    return folder_.PathOf(aside);
 }
 
 bool StateFiles::Append(const unsigned char* data, unsigned int len, safe_file::Error& error)

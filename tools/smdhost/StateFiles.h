@@ -35,6 +35,11 @@ public:
     bool HasCache() const { return has_cache_; }
     const std::string& CachedBlock() const { return cached_; }
 
+    // Renames the cache to "<data_id>.cache.rejected-<local time>" (never
+    // over another file) and forgets it; answers the new path, "" with
+    // `error` set when it could not be renamed.
+    std::string SetCacheAside(safe_file::Error& error);
+
     // Appends one block whole, or nothing: a short write is rolled back.
     bool Append(const unsigned char* data, unsigned int len, safe_file::Error& error);
     bool StoreCache(const unsigned char* data, unsigned int len, safe_file::Error& error);
