@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 #include <optional>
 #include <string>
 
@@ -38,6 +39,10 @@ bool Decode(const unsigned char* data, std::size_t len, Decoded& block);
 
 // True when the stamp names a real second of a year from 1970 to 9999.
 bool IsPossible(const ttime& stamp);
+
+// The moment a possible stamp names in the local zone; nothing for an
+// impossible one.
+std::optional<std::time_t> Moment(const ttime& stamp);
 
 // The local zone's offset from UTC in seconds at a possible stamp; nothing
 // for an impossible one or where the zone cannot place it.

@@ -28,34 +28,16 @@ std::string FlagFaults(const data_block::Decoded& block)
     return bad.empty() ? "" : "its flags are 0 or 1, not " + bad;
 }
 
-// Seconds from `now` to the stamp (local time), when it can be placed.
-bool SecondsAhead(const ttime& stamp, std::time_t now, long& ahead)
-{
-    const auto offset = data_block::UtcOffset(stamp);
-    if (!offset) {
-        return false;
-    }
-    std::tm utc{};
-    utc.tm_year = stamp.year - 1900;
-    utc.tm_mon = stamp.month - 1;
-    utc.tm_mday = stamp.day;
-    utc.tm_hour = stamp.hour;
-    utc.tm_min = stamp.minute;
-    utc.tm_sec = stamp.second;
-    ahead = static_cast<long>(::timegm(&utc) - *offset - now);
-    return true;
-}
-
 std::string TimeFault(const ttime& stamp, std::time_t now)
 {
     if (!data_block::IsPossible(stamp)) {
         return "its time stamp " + data_block::IsoTime(stamp) + " is no real time";
     }
-    long ahead = 0;
-    if (!SecondsAhead(stamp, now, ahead) || ahead <= kAheadAllowed) {
+    const auto moment = data_block::Moment(stamp);
+    if (!moment || *moment - now <= kAheadAllowed) {
         return "";
     }
-    return "its time stamp " + data_block::IsoTime(stamp) + " lies " + DurationText(ahead) +
+    return "its time stamp " + data_block::IsoTime(stamp) + " lies " + DurationText(*moment - now) +
            " ahead of this machine's clock (the cache or the clock is wrong)";
 }
 
