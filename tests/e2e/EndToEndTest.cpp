@@ -65,6 +65,9 @@ TEST_F(EndToEnd, ScenarioAlarmsAreRaisedAndClearedInOrder)
     const Json::Value sbm = Of(events, "alarm")[1];
     EXPECT_EQ(sbm["text"].asString(), "电池供电告警");
     EXPECT_EQ(sbm["second_text"].asString(), "电池放电");
+    EXPECT_EQ(sbm["text_en"].asString(), "supply-by-battery alarm");
+    EXPECT_EQ(sbm["second_text_en"].asString(), "battery discharge");
+    EXPECT_EQ(Of(events, "alarm")[0]["text_en"].asString(), "mains failure");
 
     const Events blocks = Of(events, "block");
     EXPECT_EQ(Cycles(blocks), (std::vector<unsigned int>{1, 2, 3, 4, 5, 6, 7, 8}));
@@ -88,7 +91,7 @@ std::string Explanation(const std::string& fault)
         {"garbled", "is no number"},
         {"extra-line", "lines where"},
         {"noise", "receive buffer holds"},
-        {"silence", "(0 bytes received)"},
+        {"silence", "(0 bytes received; is another program reading the port? fuser -v "},
         {"bad-digit", "not 0 or 1"},
     };
     return kSaid.at(fault);
@@ -208,9 +211,35 @@ TEST_F(EndToEnd, CachedBlockIsRepublishedAtStartSayingSoWithoutGrowingTheHistory
     EXPECT_EQ(cached["values"]["DVBT"].asDouble(), 47.5);
     EXPECT_EQ(events[1]["stored_at"], Of(first, "block")[0]["block"]["time_stamp"]);
     EXPECT_EQ(events[2]["key"].asString(), "suf");
-    EXPECT_EQ(events[2]["source"].asString(), "cache");
-    EXPECT_EQ(events[3]["source"].asString(), "cache");
+    for (const Json::Value& alarm : Of(events, "alarm")) {
+        EXPECT_EQ(alarm["source"].asString(), "cache");
+        EXPECT_EQ(alarm["change"].asString(), "restored") << "not raised anew";
+    }
     EXPECT_EQ(History().size(), kBlockSize);
+}
+
+TEST_F(EndToEnd, TextTellsRestoredAlarmsInEnglishTooAndCountsInTheirNumber)
+{
+    StartSim(R"({"steps": [{"polls": 1, "flags": {"SUF": 1}},
+                           {"name": "silent", "faults": {"silence": 1}}]})");
+    const std::string config = WriteConfig(0.2);
+    Events first;
+    ASSERT_EQ(RunHost(config, 1, first), 0);
+
+    Child host({QUILL_SMDHOST, "--config", config, "--cycles", "1", "--module-output", "/dev/null"},
+               dir + "/smdhost.err");
+    EXPECT_EQ(host.Wait(seconds(20)), 1);
+    std::string text;
+    for (auto said = host.ReadLine(seconds(1)); said; said = host.ReadLine(seconds(1))) {
+        text += *said + "\n";
+    }
+    for (const std::string& said : std::vector<std::string>{
+             "] alarm restored #3 suf 08001 市电掉电 (mains failure), on in the cached block\n",
+          "] cycle 1 failed (timeout): no complete answer to \"RS\\r\" within 0.2 s (0 bytes "
+          "received; is another program reading the port? fuser -v " + line + " tells)\n",
+          "] 1 cycle: 0 completed, 1 failed\n"}) {
+        EXPECT_NE(text.find(said), std::string::npos) << said << "\n" << text;
+    }
 }
 
 // ---- The serial line comes and goes; signals ---------------------------------------
@@ -247,6 +276,7 @@ TEST_F(EndToEnd, SettingsTheModuleThrowsOnAreReportedWithTheDeviceAndTheKey)
     StartSim(R"({"steps": [{"name": "on line"}]})");
     Json::Value devices;
     devices[0]["data_id"] = 7;
+    devices[0]["port"] = dir + "/ups-of-7";
     devices[0]["settings"] = ParseJson(
         R"({"appSetting": {"b_mode": 3}, "thresholdSetting": [{"Level": 1}]})");
     devices[1]["data_id"] = 8;
@@ -274,6 +304,20 @@ TEST_F(EndToEnd, ModuleThatCannotBeLoadedIsNamedWithTheLoadersReason)
     const std::string said = ReadFile(dir + "/smdhost.err");
     EXPECT_NE(said.find("cannot load " + missing), std::string::npos) << said;
     EXPECT_NE(said.find("No such file"), std::string::npos) << said;
+
+    // A 32-bit MIPS header, as the board's build has.
+    const std::string board = dir + "/board.so";
+    std::ofstream(board, std::ios::binary)
+        << std::string("\x7f" "ELF\x01\x01\x01", 7) << std::string(9, '\0')
+        << std::string("\x03\0\x08\0", 4) << std::string(100, '\0');
+    Child loaded({QUILL_SMDHOST, "--module", board, "--port", line, "--state-dir", dir},
+                 dir + "/board.err");
+    EXPECT_EQ(loaded.Wait(seconds(10)), 2);
+    EXPECT_NE(ReadFile(dir + "/board.err")
+                  .find("wrong ELF class: ELFCLASS32; " + board +
+                        " is built for 32-bit MIPS (the board's build), this smdhost for "),
+              std::string::npos)
+        << ReadFile(dir + "/board.err");
 }
 
 }  // namespace

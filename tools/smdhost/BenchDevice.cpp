@@ -11,6 +11,7 @@
 #include "plugin/Provider.h"
 #include "tools/common/DataBlock.h"
 #include "tools/common/Escape.h"
+#include "tools/common/Plural.h"
 #include "tools/smdhost/AnswerCheck.h"
 #include "tools/smdhost/CacheCheck.h"
 #include "tools/smdhost/PortAccess.h"
@@ -274,16 +275,19 @@ BenchDevice::Outcome BenchDevice::Exchange()
 std::string BenchDevice::TimeoutDetail() const
 {
     const std::string count = fed_total_ == 0 ? "" : answer_check::LineCount(last_command_, fed_);
+    const std::string nothing = "; is another program reading the port? fuser -v " + config_.port +
+                                " tells";
     return "no complete answer to \"" + EscapeBytes(last_command_) + "\" within " +
-           SecondsText(config_.answer_timeout) + " (" + std::to_string(fed_total_) +
-           " bytes received" + (count.empty() ? "" : ": " + count) + ")";
+           SecondsText(config_.answer_timeout) + " (" + Counted(fed_total_, "byte") +
+           " received" + (count.empty() ? "" : ": " + count) + (fed_total_ == 0 ? nothing : "") +
+           ")";
 }
 
 std::string BenchDevice::RefusedDetail() const
 {
     const std::string why = answer_check::Explain(last_command_, fed_, fed_total_);
     return "the module refused the answer to \"" + EscapeBytes(last_command_) + "\" (" +
-           std::to_string(fed_total_) + " bytes): " +
+           Counted(fed_total_, "byte") + "): " +
            (why.empty() ? "the host finds nothing wrong in it" : why);
 }
 

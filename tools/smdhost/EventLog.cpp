@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "tools/common/AlarmTexts.h"
 #include "tools/common/DataBlock.h"
 #include "tools/common/Escape.h"
 #include "tools/common/IsoNow.h"
@@ -75,11 +76,15 @@ void EventLog::AlarmChanged(const Device& device, const BoolAlarmCheck& check,
                             unsigned int cycle)
 {
     Json::Value event = Fact("alarm", &device);
-    event["change"] = check.state ? "raised" : "cleared";
+    event["change"] = !check.state ? "cleared" : cycle == 0 ? "restored" : "raised";
     event["key"] = check.signal_key;
     event["alarm_id"] = check.alarm_id;
     event["text"] = check.first_text;
     event["second_text"] = check.second_text;
+    if (const alarm_texts::English* english = alarm_texts::Find(check.signal_key.c_str())) {
+        event["text_en"] = english->first_text;
+        event["second_text_en"] = english->second_text;
+    }
     event["index"] = check.index;
     event["source"] = cycle == 0 ? "cache" : "poll";
     if (cycle != 0) {

@@ -27,6 +27,7 @@
 #include "tools/smdhost/EventLog.h"
 #include "tools/smdhost/HostOptions.h"
 #include "tools/smdhost/JsonOutput.h"
+#include "tools/smdhost/ModuleFile.h"
 #include "tools/smdhost/TextOutput.h"
 #include "plugin/Provider.h"
 #include "tools/common/SafeFile.h"
@@ -315,7 +316,8 @@ int main(int argc, char** argv)
     const std::string module_path = ModulePath(config.module);
     void* module = dlopen(module_path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (module == nullptr) {
-        diagnostics::Error("cannot load " + config.module + ": " + dlerror() + LoadHint(module_path));
+        diagnostics::Error("cannot load " + config.module + ": " + dlerror() + LoadHint(module_path) +
+                           module_file::OtherMachine(module_path));
         return kCannotStart;
     }
     int status = kCannotStart;

@@ -2,7 +2,9 @@
 
 #include <cstdio>
 #include <cstring>
+#include <map>
 
+#include "tools/common/Plural.h"
 #include "tools/smdhost/OutputLine.h"
 #include "ups/UpsProtocol.h"
 
@@ -66,14 +68,18 @@ std::string Block(const Json::Value& e)
 
 std::string Alarm(const Json::Value& e)
 {
-    const bool raised = e["change"].asString() == "raised";
-    std::string text = (raised ? "ALARM RAISED  #" : "alarm cleared #") + e["index"].asString() +
-                       " " + e["key"].asString() + " " + e["alarm_id"].asString() + " " +
-                       e["text"].asString();
-    if (e["second_text"] != e["text"]) {
-        text += " / " + e["second_text"].asString();
+    static const std::map<std::string, std::string> kChange = {
+        {"raised", "ALARM RAISED  #"}, {"cleared", "alarm cleared #"},
+        {"restored", "alarm restored #"}};
+    const bool two = e["second_text"] != e["text"];
+    std::string text = kChange.at(e["change"].asString()) + e["index"].asString() + " " +
+                       e["key"].asString() + " " + e["alarm_id"].asString() + " " +
+                       e["text"].asString() + (two ? " / " + e["second_text"].asString() : "");
+    if (e.isMember("text_en")) {
+        text += " (" + e["text_en"].asString() +
+                (two ? " / " + e["second_text_en"].asString() : "") + ")";
     }
-    return text + (e["source"] == "cache" ? " (from the cached block)" : "");
+    return text + (e["source"] == "cache" ? ", on in the cached block" : "");
 }
 
 std::string CycleFailed(const Json::Value& e)
@@ -84,20 +90,21 @@ std::string CycleFailed(const Json::Value& e)
 
 std::string Stale(const Json::Value& e)
 {
-    return "data stale: " + e["failed_cycles"].asString() +
-           " cycles failed in a row; from now on one line a minute sums up the failures";
+    return "data stale: " + Counted(e["failed_cycles"].asUInt(), "cycle") +
+           " failed in a row; from now on one line a minute sums up the failures";
 }
 
 std::string StillFailing(const Json::Value& e)
 {
-    return "still failing: " + e["failed_cycles"].asString() + " cycles in a row over " +
+    return "still failing: " + Counted(e["failed_cycles"].asUInt(), "cycle") + " in a row over " +
            e["over"].asString() + "; last " + e["last"].asString();
 }
 
 std::string Reestablished(const Json::Value& e)
 {
-    return "communication re-established after " + e["failed_cycles"].asString() +
-           " failed cycles over " + e["over"].asString() + "; last " + e["last"].asString();
+    return "communication re-established after " +
+           Counted(e["failed_cycles"].asUInt(), "failed cycle") + " over " +
+           e["over"].asString() + "; last " + e["last"].asString();
 }
 
 std::string Storage(const Json::Value& e)
@@ -108,11 +115,11 @@ std::string Storage(const Json::Value& e)
                "; further failures of this file are counted, with a reminder each minute";
     }
     if (state == "failing") {
-        return "error: still " + e["detail"].asString() + ": " + e["lost"].asString() +
-               " blocks not stored over " + e["over"].asString();
+        return "error: still " + e["detail"].asString() + ": " +
+               Counted(e["lost"].asUInt(), "block") + " not stored over " + e["over"].asString();
     }
-    return e["file"].asString() + " takes blocks again, after " + e["lost"].asString() +
-           " blocks that were not stored";
+    return e["file"].asString() + " takes blocks again, after " +
+           Counted(e["lost"].asUInt(), "block that was", "blocks that were") + " not stored";
 }
 
 std::string Warning(const Json::Value& e) { return "warning: " + e["detail"].asString(); }
@@ -136,11 +143,11 @@ std::string Summary(const Json::Value& e)
     const unsigned int completed = e["completed"].asUInt();
     const unsigned int failed = e["failed"].asUInt();
     const unsigned int lost = e["not_stored"].asUInt();
-    return std::to_string(completed + failed) + " cycles: " + std::to_string(completed) +
-           " completed, " + std::to_string(failed) + " failed" +
-           (e["interrupted"].asBool() ? ", one more interrupted" : "") +
-           (e["stale"].asBool() ? "; data stale" : "") +
-           (lost > 0 ? "; " + std::to_string(lost) + " blocks not stored" : "");
+    const bool interrupted = e["interrupted"].asBool();
+    return Counted(completed + failed + (interrupted ? 1 : 0), "cycle") + ": " +
+           std::to_string(completed) + " completed, " + std::to_string(failed) + " failed" +
+           (interrupted ? ", 1 interrupted" : "") + (e["stale"].asBool() ? "; data stale" : "") +
+           (lost > 0 ? "; " + Counted(lost, "block") + " not stored" : "");
 }
 
 // How each kind of event reads.
