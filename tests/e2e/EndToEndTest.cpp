@@ -159,6 +159,30 @@ TEST_F(EndToEnd, EveryFailureIsAnEventAndStaleAndReestablishedComeOnce)
     EXPECT_FALSE(Of(events, "summary")[0]["stale"].asBool());
 }
 
+TEST_F(EndToEnd, BriefViewHasOneLinePerCycleAndAlarmChangesOnLinesOfTheirOwn)
+{
+    StartSim(R"({"steps": [{"polls": 1}, {"polls": 1, "faults": {"bad-digit": 1}},
+                           {"name": "mains failure", "flags": {"SUF": 1}}]})");
+    Child host({QUILL_SMDHOST, "--brief", "--config", WriteConfig(1.0), "--cycles", "3"},
+               dir + "/smdhost.err");
+    EXPECT_EQ(host.Wait(seconds(20)), 1);
+    std::vector<std::string> lines;
+    for (auto said = host.ReadLine(seconds(1)); said; said = host.ReadLine(seconds(1))) {
+        lines.push_back(said->substr(said->find("] ") + 2));  // after the time and device
+    }
+    const std::string values = " DVIA=230.5 DVIB=229.8 DVIC=231.1 DVOA=220 DVOB=220.1 "
+                               "DVOC=219.9 DLOA=35 DLOB=36.5 DLOC=34 DTMP=28.5 DHZF=50 DVBT=54.6 "
+                               "DVBN=13.6 DTMB=25 DVBL=20";
+    ASSERT_EQ(lines.size(), 7u) << ::testing::PrintToString(lines);
+    EXPECT_EQ(lines[2], "#1 SOK0 SBP0 SUF0 SBL0 SBM0" + values);
+    EXPECT_EQ(lines[3].rfind("#2 failed (refused): the module refused the answer to \"RS\\r\"", 0),
+              0u) << lines[3];
+    EXPECT_EQ(lines[4], "#3 SOK0 SBP0 SUF1 SBL0 SBM0" + values);
+    EXPECT_EQ(lines[5], "ALARM RAISED  #3 suf 08001 市电掉电 (mains failure)");
+    EXPECT_EQ(lines[6], "3 cycles: 2 completed, 1 failed");
+    EXPECT_NE(Errors().find("rvSize is 0"), std::string::npos) << "the module's lines aside";
+}
+
 // ---- History and cache --------------------------------------------------------------
 
 TEST_F(EndToEnd, HistoryHoldsOneBlockPerCompletedCycleAndNothingForFailedOnes)

@@ -8,7 +8,7 @@ namespace {
 using command_line::Arg;
 using command_line::Completes;
 
-enum Id { kModuleOutput = 1000, kNoCache, kAcceptShared };
+enum Id { kModuleOutput = 1000, kNoCache, kAcceptShared, kBrief };
 
 unsigned int Count(const char* text)
 {
@@ -49,6 +49,9 @@ const command_line::Program& HostProgram()
              "Stop after N poll cycles of each device, N from 1 (default: run until SIGINT or "
              "SIGTERM)."},
             {'j', "json", 'j', Arg::None, nullptr, "One JSON object per event instead of text."},
+            {kBrief, "brief", 0, Arg::None, nullptr,
+             "One line per cycle: its flags and values, or why it failed; alarm changes and "
+             "other events on lines of their own. The module's lines go to standard error."},
             {'t', "trace", 't', Arg::Optional, "FILE",
              "Every byte on the lines, both ways, to FILE (default: with the events).",
              Completes::File},
@@ -86,6 +89,7 @@ HostOptions ReadHostOptions(int argc, char** argv)
         case 's': options.state_dir = value; break;
         case 'n': options.cycles = Count(value); break;
         case 'j': options.json = true; break;
+        case kBrief: options.brief = true; break;
         case 't':
             options.trace = true;
             options.trace_file = value != nullptr ? value : "";
@@ -97,6 +101,10 @@ HostOptions ReadHostOptions(int argc, char** argv)
     });
     if (!operands.empty()) {
         command_line::Refuse(HostProgram(), "unexpected argument: " + operands.front());
+    }
+    if (options.brief && options.json) {
+        command_line::Refuse(HostProgram(), "--brief is a view for people; --json is for "
+                                            "scripts: give one of them");
     }
     if (options.config.empty() && options.port.empty()) {
         command_line::Refuse(HostProgram(),

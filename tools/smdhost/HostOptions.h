@@ -13,6 +13,7 @@ struct HostOptions {
     std::string module_output;
     unsigned int cycles = 0;  // 0: until stopped
     bool json = false;
+    bool brief = false;  // one line per cycle
     bool reload_cache = true;
     bool trace = false;
     std::string trace_file;  // empty: with the events

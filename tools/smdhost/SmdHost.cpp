@@ -23,6 +23,7 @@
 #include "tools/common/Diagnostics.h"
 #include "tools/common/ExitStatus.h"
 #include "tools/smdhost/BenchConfig.h"
+#include "tools/smdhost/BriefOutput.h"
 #include "tools/smdhost/BenchDevice.h"
 #include "tools/smdhost/EventLog.h"
 #include "tools/smdhost/HostOptions.h"
@@ -125,7 +126,7 @@ int SeparateOutputs(const HostOptions& options)
     int module_fd = -1;
     if (!options.module_output.empty()) {
         module_fd = OpenOutput(options.module_output, options);
-    } else if (options.json) {
+    } else if (options.json || options.brief) {
         module_fd = STDERR_FILENO;
     }
     if (module_fd >= 0) {
@@ -137,11 +138,14 @@ int SeparateOutputs(const HostOptions& options)
     return events;
 }
 
-// Text or JSON on a descriptor the host keeps open to the end.
-std::shared_ptr<EventOutput> Console(int fd, bool json)
+// Text, the compact view or JSON on a descriptor the host keeps open to the end.
+std::shared_ptr<EventOutput> Console(int fd, const HostOptions& options)
 {
-    if (json) {
+    if (options.json) {
         return std::make_shared<JsonOutput>(fd);
+    }
+    if (options.brief) {
+        return std::make_shared<BriefOutput>(fd);
     }
     return std::make_shared<TextOutput>(fd);
 }
@@ -150,10 +154,10 @@ std::shared_ptr<EventOutput> Console(int fd, bool json)
 // (when asked for) to `trace_fd` or with the events.
 void AddOutputs(EventLog& log, const HostOptions& options, int events_fd, int trace_fd)
 {
-    const auto events = Console(events_fd, options.json);
+    const auto events = Console(events_fd, options);
     log.AddOutput(events, EventLog::Stream::Events);
     if (options.trace) {
-        log.AddOutput(trace_fd < 0 ? events : Console(trace_fd, options.json),
+        log.AddOutput(trace_fd < 0 ? events : Console(trace_fd, options),
                       EventLog::Stream::Trace);
     }
 }

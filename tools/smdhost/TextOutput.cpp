@@ -189,16 +189,19 @@ std::string TextOutput::Text(const Event& event)
     return kind;
 }
 
+std::string TextOutput::Line(const Json::Value& event, const std::string& text)
+{
+    const std::string device = event.isMember("device") ? "[" + event["device"].asString() +
+                                                              " " + event["data_id"].asString() +
+                                                              "] "
+                                                        : std::string();
+    return event["time"].asString() + " " + device + text + "\n";
+}
+
 void TextOutput::Take(const Event& event)
 {
     const std::string text = Text(event);
-    if (text.empty()) {
-        return;
+    if (!text.empty()) {
+        WriteOutputLine(fd_, Line(event.json, text));
     }
-    const Json::Value& json = event.json;
-    const std::string device = json.isMember("device") ? "[" + json["device"].asString() + " " +
-                                                             json["data_id"].asString() + "] "
-                                                       : std::string();
-    const std::string line = json["time"].asString() + " " + device + text + "\n";
-    WriteOutputLine(fd_, line);
 }
