@@ -136,6 +136,92 @@ std::string FaultName(const ::testing::TestParamInfo<ups_faults::FaultInfo>& inf
 INSTANTIATE_TEST_SUITE_P(EveryFault, InjectedFault, ::testing::ValuesIn(ups_faults::kFaults),
                          FaultName);
 
+// A test of what happens at a line's pace needs a host that keeps pace with
+// each byte: under ThreadSanitizer it does not.
+void SkipWhenSlowedDown()
+{
+#if defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "paced: not under ThreadSanitizer";
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+    GTEST_SKIP() << "paced: not under ThreadSanitizer";
+#endif
+#endif
+}
+
+// At the line's own speed the module takes an answer as soon as its count of
+// lines is there: a line sent twice pushes the last line out of the answer,
+// into the next one, and the refusal names the line at fault.
+TEST_F(EndToEnd, ExtraLineAtTheLinesSpeedIsRefusedNamingTheLineThatCameTwiceOrWasLeftOver)
+{
+    SkipWhenSlowedDown();
+    sim = StartSimAt(line, R"({"steps": [{"polls": 1}, {"polls": 2, "faults": {"extra-line": 1}},
+                                         {"name": "after"}]})",
+                     {"--seed", "3"}, true);
+    Json::Value device;
+    device[0]["data_id"] = kDataId;
+    device[0]["poll_interval"] = 1.0;  // the rest of a refused answer ends first
+    Events events;
+    EXPECT_EQ(RunHost(WriteConfig(1.5, device), 4, events, {"--trace"}), 1);
+
+    const Events failed = Of(events, "cycle_failed");
+    EXPECT_EQ(Cycles(failed), (std::vector<unsigned int>{2, 3}));
+    bool rest_discarded = false;
+    for (const Json::Value& trace : Of(events, "trace")) {
+        rest_discarded = rest_discarded || (trace["direction"] == "discarded" &&
+                                            trace["bytes"].asString().find("DVBL") !=
+                                                std::string::npos);
+    }
+    EXPECT_TRUE(rest_discarded) << "the rest of a refused answer is thrown away, and traced";
+    bool named = false;
+    for (const Json::Value& failure : failed) {
+        const std::string detail = failure["detail"].asString();
+        if (failure["reason"] == "refused") {
+            named = named || detail.find("\" came twice") != std::string::npos ||
+                    detail.find("\" belongs to neither answer (left over from the status "
+                                "answer)") != std::string::npos;
+            EXPECT_NE(detail.find(", the module took "), std::string::npos) << detail;
+        } else {
+            EXPECT_NE(detail.find("lines where"), std::string::npos) << detail;
+        }
+    }
+    EXPECT_TRUE(named) << "paced, a refusal names the line that took another's place";
+    EXPECT_EQ(Cycles(Of(events, "block")), (std::vector<unsigned int>{1, 4}));
+}
+
+// Paced, 4 KiB of noise take longer than an answer timeout: never the receive
+// buffer's overflow of the unpaced case, but timeouts until the noise is over
+// (bytes left over thrown away before each command), then the line recovers.
+TEST_F(EndToEnd, NoiseAtTheLinesSpeedTimesOutUntilItIsOverAndTheLineRecovers)
+{
+    SkipWhenSlowedDown();
+    // 38400 bit/s against a 0.3 s timeout: the proportions of 2400 bit/s and 3 s.
+    sim = StartSimAt(line, R"({"steps": [{"polls": 1}, {"polls": 1, "faults": {"noise": 1}},
+                                         {"name": "after"}]})",
+                     {"--baud", "38400"}, true);
+    Json::Value device;
+    device[0]["data_id"] = kDataId;
+    device[0]["poll_interval"] = 0.5;  // time for the queued commands' answers to end
+    Events events;
+    EXPECT_EQ(RunHost(WriteConfig(0.3, device), 8, events), 1);
+
+    const Events failed = Of(events, "cycle_failed");
+    ASSERT_FALSE(failed.empty());
+    EXPECT_EQ(failed[0]["cycle"].asUInt(), 2u);
+    EXPECT_EQ(failed[0]["reason"].asString(), "timeout");
+    EXPECT_NE(failed[0]["detail"].asString().find(" bytes received: 0 lines where 7 are expected"),
+              std::string::npos)
+        << failed[0]["detail"].asString();
+    for (const Json::Value& failure : failed) {
+        EXPECT_EQ(failure["detail"].asString().find("receive buffer"), std::string::npos)
+            << failure["detail"].asString();
+    }
+    const Events blocks = Of(events, "block");
+    ASSERT_GE(blocks.size(), 2u) << ::testing::PrintToString(Story(events));
+    EXPECT_EQ(blocks[0]["cycle"].asUInt(), 1u);
+    EXPECT_EQ(blocks.back()["cycle"].asUInt(), 8u) << ::testing::PrintToString(Story(events));
+}
+
 TEST_F(EndToEnd, EveryFailureIsAnEventAndStaleAndReestablishedComeOnce)
 {
     StartSim(R"({"steps": [{"polls": 1}, {"polls": 5, "faults": {"silence": 1}},

@@ -451,9 +451,9 @@ TEST_F(EndToEnd, ClosedOutputStopsTheHostBetweenCyclesWithHistoryAndCacheOnOneBl
     }
 }
 
-TEST_F(EndToEnd, TraceShowsEveryByteBothWaysEscapedWithDeviceAndCycle)
+TEST_F(EndToEnd, TraceShowsEachCommandAndAnswerOnALineAndEachRunInAFileUnderAHeader)
 {
-    StartSim(R"({"steps": [{"name": "on line"}]})");
+    StartSim(R"({"steps": [{"name": "on line", "faults": {"split": 1}}]})");
     Events events;
     ASSERT_EQ(RunHost(WriteConfig(2.0), 1, events, {"--trace"}), 0) << Errors();
     std::vector<std::string> seen;
@@ -461,20 +461,38 @@ TEST_F(EndToEnd, TraceShowsEveryByteBothWaysEscapedWithDeviceAndCycle)
         EXPECT_EQ(trace["cycle"].asUInt(), 1u);
         EXPECT_EQ(trace["data_id"].asUInt(), kDataId);
         seen.push_back(trace["direction"].asString() + " " + trace["bytes"].asString());
+        if (trace["direction"] == "received") {
+            EXPECT_GT(trace["chunks"].asUInt(), 1u) << "the split answer, joined";
+            EXPECT_LE(trace["first"].asString(), trace["last"].asString());
+        }
     }
-    ASSERT_GE(seen.size(), 4u);
-    EXPECT_EQ(seen.front(), "sent RS\\r");
-    EXPECT_EQ(seen[1].rfind("received SOK0\\r\\n", 0), 0u) << seen[1];
-    EXPECT_NE(std::find(seen.begin(), seen.end(), "sent RD\\r"), seen.end());
+    ASSERT_EQ(seen.size(), 4u) << ::testing::PrintToString(seen);
+    EXPECT_EQ(seen[0], "sent RS\\r");
+    EXPECT_EQ(seen[1].rfind("received SOK0\\r\\nSBP0\\r\\n", 0), 0u) << seen[1];
+    EXPECT_EQ(seen[1].size() - seen[1].rfind("\\r\\n"), 4u) << "the whole answer: " << seen[1];
+    EXPECT_EQ(seen[2], "sent RD\\r");
+    EXPECT_EQ(seen[3].rfind("received DVIA", 0), 0u) << seen[3];
 
-    Events to_file;
-    ASSERT_EQ(RunHost(WriteConfig(2.0), 1, to_file, {"--trace=" + dir + "/trace.txt"}), 0);
-    EXPECT_TRUE(Of(to_file, "trace").empty());
-    std::istringstream trace(ReadFile(dir + "/trace.txt"));
-    std::string first;
-    std::getline(trace, first);
-    EXPECT_EQ(ParseJson(first)["bytes"].asString(), "RS\\r");
-    EXPECT_EQ(ParseJson(first)["time"].asString().size(), 29u) << "milliseconds and offset";
+    const std::string file = dir + "/trace.txt";
+    for (int run = 0; run < 2; ++run) {
+        Events to_file;
+        ASSERT_EQ(RunHost(WriteConfig(2.0), 1, to_file, {"--trace=" + file}), 0);
+        EXPECT_TRUE(Of(to_file, "trace").empty());
+    }
+    std::istringstream trace(ReadFile(file));
+    Events written;
+    for (std::string line; std::getline(trace, line);) {
+        written.push_back(ParseJson(line));
+    }
+    ASSERT_EQ(written.size(), 2 * (1 + 4u));
+    for (const std::size_t header : {0u, 5u}) {
+        EXPECT_EQ(written[header]["event"].asString(), "run");
+        EXPECT_FALSE(written[header]["version"].asString().empty());
+        EXPECT_EQ(written[header]["command_line"][0].asString(), QUILL_SMDHOST);
+        EXPECT_EQ(written[header]["command_line"][2].asString(), "--config");
+    }
+    EXPECT_EQ(written[1]["bytes"].asString(), "RS\\r");
+    EXPECT_EQ(written[1]["time"].asString().size(), 29u) << "milliseconds and offset";
 }
 
 // ---- Many lines at once ------------------------------------------------------------

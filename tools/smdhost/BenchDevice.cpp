@@ -58,6 +58,7 @@ BenchDevice::BenchDevice(DeviceConfig config, const safe_file::Folder& state, Ev
       identity_{config_.name, config_.data_id},
       files_(state, config_.data_id, data_block::kSize),
       failures_(log_, identity_),
+      trace_(log_, identity_),
       history_report_(log_, identity_, files_.HistoryPath()),
       cache_report_(log_, identity_, files_.CachePath())
 {
@@ -189,7 +190,9 @@ BenchDevice::Outcome BenchDevice::RunCycle()
     }
     try {
         driver_->RefreshStatus();
-        return Exchange();
+        const Outcome outcome = Exchange();
+        trace_.Flush();
+        return outcome;
     } catch (const std::exception& error) {
         driver_->Reset();
         return CycleFailed("module", std::string("the module threw: ") + error.what());
@@ -254,7 +257,7 @@ BenchDevice::Outcome BenchDevice::Exchange()
         if (got == 0) {
             continue;
         }
-        TraceBytes(false, chunk, static_cast<std::size_t>(got));
+        trace_.Received(cycle_, chunk, static_cast<std::size_t>(got));
         fed_total_ += static_cast<std::size_t>(got);
         fed_.append(reinterpret_cast<const char*>(chunk),
                     std::min(static_cast<std::size_t>(got), kFedKept - std::min(kFedKept, fed_.size())));
@@ -285,7 +288,7 @@ std::string BenchDevice::TimeoutDetail() const
 
 std::string BenchDevice::RefusedDetail() const
 {
-    const std::string why = answer_check::Explain(last_command_, fed_, fed_total_);
+    const std::string why = answer_check::Explain(last_command_, fed_, fed_total_, answered_);
     return "the module refused the answer to \"" + EscapeBytes(last_command_) + "\" (" +
            Counted(fed_total_, "byte") + "): " +
            (why.empty() ? "the host finds nothing wrong in it" : why);
@@ -294,6 +297,7 @@ std::string BenchDevice::RefusedDetail() const
 BenchDevice::Outcome BenchDevice::CycleFailed(const std::string& reason,
                                               const std::string& detail)
 {
+    trace_.Flush();
     failures_.Failed(cycle_, reason, detail);
     return Outcome::Failed;
 }
@@ -314,20 +318,14 @@ bool BenchDevice::StorageFailed() const
     return history_report_.Lost() > 0 || cache_report_.Lost() > 0;
 }
 
-void BenchDevice::TraceBytes(bool sent, const unsigned char* data, std::size_t len)
-{
-    if (log_.Traced()) {
-        log_.Bytes(identity_, cycle_, sent, data, len);
-    }
-}
-
 int BenchDevice::WriteSerial(SMDVDevice&, const unsigned char* data, unsigned int len)
 {
     last_command_.assign(reinterpret_cast<const char*>(data), len);
+    answered_.swap(fed_);
     fed_.clear();
     fed_total_ = 0;
     answer_deadline_ = Clock::now() + config_.answer_timeout;
-    TraceBytes(true, data, len);
+    trace_.Sent(cycle_, data, len);
     if (!port_.IsOpen() || !port_.Write(data, len)) {
         write_failed_ = true;
         return -1;
@@ -336,11 +334,12 @@ int BenchDevice::WriteSerial(SMDVDevice&, const unsigned char* data, unsigned in
 }
 
 // Bytes left over from an earlier exchange must not count towards this one.
-void BenchDevice::ExchangeStarted(SMDVDevice&) { port_.DiscardInput(); }
+void BenchDevice::ExchangeStarted(SMDVDevice&) { trace_.Discarded(cycle_, port_.DiscardInput()); }
 
 bool BenchDevice::Publish(SMDVDevice&, int type, const unsigned char* data, unsigned int len,
                           bool)
 {
+    trace_.Flush();
     published_ = true;
     if (reloading_) {
         // The block is the cached one with a new stamp: the cache keeps the old.

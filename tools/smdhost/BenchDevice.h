@@ -12,6 +12,7 @@
 #include "tools/smdhost/BenchConfig.h"
 #include "tools/smdhost/EventLog.h"
 #include "tools/smdhost/FailureReport.h"
+#include "tools/smdhost/LineTrace.h"
 #include "tools/smdhost/StateFiles.h"
 
 class SMDSPDeviceProvider;
@@ -73,13 +74,13 @@ private:
     Outcome CycleFailed(const std::string& reason, const std::string& detail);
     std::string TimeoutDetail() const;
     std::string RefusedDetail() const;
-    void TraceBytes(bool sent, const unsigned char* data, std::size_t len);
 
     DeviceConfig config_;
     EventLog& log_;
     EventLog::Device identity_;
     StateFiles files_;
     FailureReport failures_;
+    LineTrace trace_;
     StorageReport history_report_;
     StorageReport cache_report_;
     std::shared_ptr<SMDSPDevice> driver_;
@@ -99,6 +100,7 @@ private:
     bool write_failed_ = false;
     std::string last_command_;
     std::string fed_;            // the answer's first bytes, as fed to process()
+    std::string answered_;       // the same of the answer to the command before
     std::size_t fed_total_ = 0;  // bytes fed since the last command
     std::chrono::steady_clock::time_point answer_deadline_{};
 };

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "tools/common/AlarmTexts.h"
+#include "tools/common/CommandLine.h"
 #include "tools/common/DataBlock.h"
 #include "tools/common/Escape.h"
 #include "tools/common/IsoNow.h"
@@ -184,14 +185,29 @@ void EventLog::Stopping(const std::string& signal)
     Emit(event);
 }
 
-void EventLog::Bytes(const Device& device, unsigned int cycle, bool sent,
-                     const unsigned char* data, std::size_t len)
+void EventLog::Bytes(const Device& device, unsigned int cycle, const char* direction,
+                     const std::string& bytes, std::size_t chunks,
+                     std::chrono::system_clock::time_point first,
+                     std::chrono::system_clock::time_point last)
 {
     Json::Value event = Fact("trace", &device, true);
     event["cycle"] = cycle;
-    event["direction"] = sent ? "sent" : "received";
-    event["bytes"] = EscapeBytes(data, len);
-    event["length"] = static_cast<Json::UInt64>(len);
+    event["direction"] = direction;
+    event["bytes"] = EscapeBytes(bytes);
+    event["length"] = static_cast<Json::UInt64>(bytes.size());
+    event["chunks"] = static_cast<Json::UInt64>(chunks);
+    event["first"] = IsoAt(first, true);
+    event["last"] = IsoAt(last, true);
+    Emit(event, true, Stream::Trace);
+}
+
+void EventLog::TraceHeader(const std::vector<std::string>& command_line)
+{
+    Json::Value event = Fact("run", nullptr, true);
+    event["version"] = command_line::Version();
+    for (const std::string& word : command_line) {
+        event["command_line"].append(word);
+    }
     Emit(event, true, Stream::Trace);
 }
 

@@ -309,6 +309,9 @@ int main(int argc, char** argv)
         const int trace_fd =
             options.trace_file.empty() ? -1 : OpenOutput(options.trace_file, options);
         AddOutputs(log, options, SeparateOutputs(options), trace_fd);
+        if (trace_fd >= 0) {
+            log.TraceHeader(std::vector<std::string>(argv, argv + argc));
+        }
     } catch (const std::exception& error) {
         diagnostics::Error(error.what());
         return kCannotStart;

@@ -132,10 +132,35 @@ std::string Stopping(const Json::Value& e)
            "host at once";
 }
 
+// "09:04:30.101" of an ISO 8601 time with milliseconds.
+std::string TimeOfDay(const Json::Value& time) { return time.asString().substr(11, 12); }
+
 std::string Trace(const Json::Value& e)
 {
-    return "cycle " + e["cycle"].asString() + " " + e["direction"].asString() + " " +
-           e["length"].asString() + " bytes: \"" + e["bytes"].asString() + "\"";
+    const std::string direction = e["direction"].asString();
+    const std::size_t chunks = e["chunks"].asUInt();
+    std::string when;
+    if (direction == "received") {
+        when = " in " + Counted(chunks, "chunk") +
+               (chunks == 1 ? " at " + TimeOfDay(e["first"])
+                            : " from " + TimeOfDay(e["first"]) + " to " + TimeOfDay(e["last"]));
+    } else if (direction == "discarded") {
+        when = " left on the line before the command";
+    }
+    return "cycle " + e["cycle"].asString() + " " + direction + " " +
+           Counted(e["length"].asUInt(), "byte") + when + ": \"" + e["bytes"].asString() + "\"";
+}
+
+// The first line of a run in a trace file.
+std::string Run(const Json::Value& e)
+{
+    std::string words;
+    for (const Json::Value& word : e["command_line"]) {
+        const std::string text = word.asString();
+        const bool quoted = text.empty() || text.find_first_of(" \t'\"\\$") != std::string::npos;
+        words += (words.empty() ? "" : " ") + (quoted ? "'" + text + "'" : text);
+    }
+    return "smdhost " + e["version"].asString() + " started: " + words;
 }
 
 std::string Summary(const Json::Value& e)
@@ -170,6 +195,7 @@ const Kind kKinds[] = {
     {"error", Error},
     {"stopping", Stopping},
     {"trace", Trace},
+    {"run", Run},
     {"summary", Summary},
 };
 
