@@ -352,6 +352,68 @@ TEST_F(EndToEnd, TextTellsRestoredAlarmsInEnglishTooAndCountsInTheirNumber)
     }
 }
 
+// The float of a stored block at a record offset.
+float ValueAt(const std::string& block, std::size_t offset)
+{
+    float value = 0;
+    std::memcpy(&value, block.data() + 4 + offset, sizeof(value));
+    return value;
+}
+
+constexpr std::size_t kDvbtOffset = 49;
+
+TEST_F(EndToEnd, HistoryPastItsLimitIsRotatedKeepingOnePredecessorOfWholeBlocks)
+{
+    StartSim(R"({"steps": [{"polls": 20, "values": {"DVBT": [50, 30]}}]})");
+    Json::Value device;
+    device[0]["data_id"] = kDataId;
+    device[0]["history_max_bytes"] = static_cast<Json::UInt>(3 * kBlockSize + 40);
+    Events events;
+    ASSERT_EQ(RunHost(WriteConfig(1.0, device), 7, events), 0) << Errors();
+
+    const Events rotated = Of(events, "rotated");
+    ASSERT_EQ(rotated.size(), 2u);
+    EXPECT_EQ(rotated[0]["kept_as"].asString(), state + "/42.history.1");
+    EXPECT_EQ(rotated[0]["limit"].asUInt(), 3 * kBlockSize + 40);
+    // Blocks 1-3, then 4-6 replaced them whole; block 7 began the new history.
+    const std::string before = ReadFile(state + "/42.history.1");
+    ASSERT_EQ(before.size(), 3 * kBlockSize);
+    ASSERT_EQ(History().size(), kBlockSize);
+    const Events blocks = Of(events, "block");
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_FLOAT_EQ(ValueAt(before.substr(i * kBlockSize, kBlockSize), kDvbtOffset),
+                        blocks[3 + i]["block"]["values"]["DVBT"].asFloat());
+    }
+    EXPECT_FLOAT_EQ(ValueAt(History(), kDvbtOffset), blocks[6]["block"]["values"]["DVBT"].asFloat());
+}
+
+TEST_F(EndToEnd, CacheWithAnIntervalIsRewrittenForAFlagAtOnceNotForEachValueAndOnStop)
+{
+    StartSim(R"({"steps": [{"polls": 3, "values": {"DVBT": [54, 52]}},
+                           {"name": "mains failure", "polls": 50, "flags": {"SUF": 1},
+                            "values": {"DVBT": [51, 40]}}]})");
+    Json::Value device;
+    device[0]["data_id"] = kDataId;
+    device[0]["cache_interval"] = 3600;
+    const std::string config = WriteConfig(1.0, device);
+    auto host = StartHost(config, "");
+    Events events;
+    do {
+        ASSERT_TRUE(ReadUntil(*host, events, "block")) << Errors();
+    } while (events.back()["cycle"].asUInt() < 6);
+    host->Signal(SIGKILL);  // no end of run: the cache as the cycles left it
+    host->Wait(seconds(10));
+    const std::string history = History();
+    ASSERT_GE(history.size(), 5 * kBlockSize);  // block 6 was published, maybe not stored
+    EXPECT_EQ(ReadFile(state + "/42.cache"), history.substr(3 * kBlockSize, kBlockSize))
+        << "block 4, the first with SUF 1; not 5 and on, whose DVBT alone changed";
+
+    Events stopped;
+    ASSERT_EQ(RunHost(config, 2, stopped, {"--no-cache"}), 0);
+    EXPECT_EQ(ReadFile(state + "/42.cache"), History().substr(History().size() - kBlockSize))
+        << "at the end of a run the cache takes the last block";
+}
+
 // ---- The serial line comes and goes; signals ---------------------------------------
 
 TEST_F(EndToEnd, LineThatDisappearsIsReopenedAndSigtermStopsTheHost)

@@ -359,6 +359,10 @@ const ConfigFault kConfigFaults[] = {
     {"comment", R"("name": "a" // room b)", "", "typo.json:4:15: a comment; JSON has none"},
     {"negative_interval", R"("poll_interval": -1)", "",
      R"(device 1: "poll_interval" is a number of seconds from 0 to 86400, not -1)"},
+    {"history_under_one_block", R"("history_max_bytes": 75)", "",
+     R"("history_max_bytes" is 0 (no limit) or from 76 (one block) to 1099511627776, not 75)"},
+    {"cache_interval_as_text", R"("cache_interval": "1h")", "",
+     R"("cache_interval" is a number of seconds from 0 to 86400, not a text)"},
 };
 
 class ConfigFaults : public EndToEnd, public ::testing::WithParamInterface<ConfigFault> {};

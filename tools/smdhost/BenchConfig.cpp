@@ -17,8 +17,12 @@ using json_keys::Fail;
 using json_keys::WrongKind;
 
 const std::vector<std::string> kTopKeys = {"module", "state_dir", "devices"};
-const std::vector<std::string> kDeviceKeys = {"name",          "data_id",        "port",
-                                              "poll_interval", "answer_timeout", "settings"};
+const std::vector<std::string> kDeviceKeys = {
+    "name",     "data_id",           "port",          "poll_interval", "answer_timeout",
+    "settings", "history_max_bytes", "cache_interval"};
+// One block, the least a history can hold; and a terabyte.
+constexpr long long kLeastHistory = 76;
+constexpr long long kMostHistory = 1LL << 40;
 // The settings as the module and the host read them.
 const std::vector<std::string> kSettingsKeys = {"appSetting", "thresholdSetting"};
 const std::vector<std::string> kAppKeys = {"b_mode"};
@@ -134,6 +138,16 @@ DeviceConfig ReadDevice(const Json::Value& entry, Json::ArrayIndex number)
     }
     device.poll_interval = Seconds(entry, "poll_interval", device.poll_interval, 0.0, where);
     device.answer_timeout = Seconds(entry, "answer_timeout", device.answer_timeout, 1e-3, where);
+    device.cache_interval = Seconds(entry, "cache_interval", device.cache_interval, 0.0, where);
+    if (const Json::Value* limit = Member(entry, "history_max_bytes")) {
+        const long long bytes =
+            json_keys::WholeNumber(*limit, where, "history_max_bytes", 0, kMostHistory);
+        if (bytes > 0 && bytes < kLeastHistory) {
+            Fail(*limit, where, "\"history_max_bytes\" is 0 (no limit) or from 76 (one block) to " +
+                                    std::to_string(kMostHistory) + ", not " + std::to_string(bytes));
+        }
+        device.history_max_bytes = static_cast<std::uint64_t>(bytes);
+    }
     return device;
 }
 

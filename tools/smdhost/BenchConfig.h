@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,8 @@ struct DeviceConfig {
     Json::Value settings{Json::objectValue};  // handed to Init and InitSetting
     std::chrono::milliseconds poll_interval{2000};  // 0: the next cycle at once
     std::chrono::milliseconds answer_timeout{3000};
+    std::uint64_t history_max_bytes = 0;          // rotated past this; 0: no limit
+    std::chrono::milliseconds cache_interval{0};  // see CacheWrites; 0: every block
 };
 
 struct BenchConfig {

@@ -60,8 +60,10 @@ BenchDevice::BenchDevice(DeviceConfig config, const safe_file::Folder& state, Ev
       failures_(log_, identity_),
       trace_(log_, identity_),
       history_report_(log_, identity_, files_.HistoryPath()),
-      cache_report_(log_, identity_, files_.CachePath())
+      cache_report_(log_, identity_, files_.CachePath()),
+      cache_writes_(config_.cache_interval)
 {
+    files_.LimitHistory(config_.history_max_bytes);
 }
 
 BenchDevice::~BenchDevice()
@@ -166,6 +168,15 @@ bool BenchDevice::TakePort()
 }
 
 void BenchDevice::Run(unsigned int cycles)
+{
+    RunCycles(cycles);
+    const std::string last = cache_writes_.Unwritten();
+    if (!last.empty()) {
+        StoreCache(last);
+    }
+}
+
+void BenchDevice::RunCycles(unsigned int cycles)
 {
     auto next = Clock::now();
     for (unsigned int run = 0; cycles == 0 || run < cycles; ++run) {
@@ -348,13 +359,24 @@ bool BenchDevice::Publish(SMDVDevice&, int type, const unsigned char* data, unsi
     }
     failures_.Completed();
     log_.Block(identity_, cycle_, type, data, len);
-    safe_file::Error error;
-    if (files_.StoreCache(data, len, error)) {
-        cache_report_.Stored();
-    } else {
-        cache_report_.Failed(error.text);
+    const std::string block(reinterpret_cast<const char*>(data), len);
+    cache_writes_.Published(block);
+    if (cache_writes_.Due(block, Clock::now())) {
+        StoreCache(block);
     }
     return true;
+}
+
+void BenchDevice::StoreCache(const std::string& block)
+{
+    safe_file::Error error;
+    if (!files_.StoreCache(reinterpret_cast<const unsigned char*>(block.data()),
+                           static_cast<unsigned int>(block.size()), error)) {
+        cache_report_.Failed(error.text);
+        return;
+    }
+    cache_report_.Stored();
+    cache_writes_.Written(block, Clock::now());
 }
 
 bool BenchDevice::StoreHistory(SMDVDevice&, const unsigned char* data, unsigned int len)
@@ -363,9 +385,13 @@ bool BenchDevice::StoreHistory(SMDVDevice&, const unsigned char* data, unsigned 
         return true;
     }
     safe_file::Error error;
-    if (!files_.Append(data, len, error)) {
+    std::string rotated;
+    if (!files_.Append(data, len, error, rotated)) {
         history_report_.Failed(error.text);
         return false;
+    }
+    if (!rotated.empty()) {
+        log_.HistoryRotated(identity_, files_.HistoryPath(), rotated, config_.history_max_bytes);
     }
     history_report_.Stored();
     return true;

@@ -10,6 +10,7 @@
 #include "tools/common/SafeFile.h"
 #include "tools/common/SerialPort.h"
 #include "tools/smdhost/BenchConfig.h"
+#include "tools/smdhost/CacheWrites.h"
 #include "tools/smdhost/EventLog.h"
 #include "tools/smdhost/FailureReport.h"
 #include "tools/smdhost/LineTrace.h"
@@ -68,6 +69,8 @@ public:
 private:
     // Renames a cache that fails the host's check and says why.
     void SetCacheAside(const std::string& faults);
+    void RunCycles(unsigned int cycles);
+    void StoreCache(const std::string& block);
     bool OpenPort();
     void ClosePort();
     Outcome Exchange();
@@ -83,6 +86,7 @@ private:
     LineTrace trace_;
     StorageReport history_report_;
     StorageReport cache_report_;
+    CacheWrites cache_writes_;
     std::shared_ptr<SMDSPDevice> driver_;
     SerialPort port_;
     std::string port_error_;  // why the line could not be opened or taken

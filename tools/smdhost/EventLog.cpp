@@ -164,6 +164,16 @@ void EventLog::StorageRecovered(const Device& device, const std::string& file, u
     Emit(event);
 }
 
+void EventLog::HistoryRotated(const Device& device, const std::string& file,
+                              const std::string& kept_as, std::uint64_t limit)
+{
+    Json::Value event = Fact("rotated", &device);
+    event["file"] = file;
+    event["kept_as"] = kept_as;
+    event["limit"] = static_cast<Json::UInt64>(limit);
+    Emit(event);
+}
+
 void EventLog::Warning(const Device& device, const std::string& detail)
 {
     Json::Value event = Fact("warning", &device);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -56,6 +57,11 @@ public:
     void StorageStillFailing(const Device& device, const std::string& file, unsigned int lost,
                              const std::string& over, const std::string& detail);
     void StorageRecovered(const Device& device, const std::string& file, unsigned int lost);
+
+    // The history reached its limit: it was kept as `kept_as` and a new one
+    // started.
+    void HistoryRotated(const Device& device, const std::string& file, const std::string& kept_as,
+                        std::uint64_t limit);
 
     void Warning(const Device& device, const std::string& detail);
     void Error(const Device& device, const std::string& detail);

@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <ctime>
 
+#include "tools/smdhost/HistoryRotation.h"
+
 using safe_file::Failed;
 
 StateFiles::StateFiles(const safe_file::Folder& folder, unsigned int data_id,
@@ -106,11 +108,25 @@ std::string StateFiles::SetCacheAside(safe_file::Error& error)
     return folder_.PathOf(aside);
 }
 
-bool StateFiles::Append(const unsigned char* data, unsigned int len, safe_file::Error& error)
+void StateFiles::LimitHistory(std::uint64_t max_bytes)
+{
+    history_limit_ = history_rotation::WholeBlocks(max_bytes, block_size_);
+}
+
+bool StateFiles::Append(const unsigned char* data, unsigned int len, safe_file::Error& error,
+                        std::string& rotated)
 {
     std::string warning;
+    rotated.clear();
     if (history_fd_ < 0 && !OpenHistory(warning, error)) {
         return false;
+    }
+    if (history_rotation::Due(history_size_, len, history_limit_)) {
+        CloseHistory();
+        rotated = history_rotation::Rotate(folder_, history_, error);
+        if (rotated.empty() || !OpenHistory(warning, error)) {
+            return false;
+        }
     }
     struct stat st {};
     if (::fstat(history_fd_, &st) == 0 && st.st_nlink == 0) {

@@ -122,6 +122,13 @@ std::string Storage(const Json::Value& e)
            Counted(e["lost"].asUInt(), "block that was", "blocks that were") + " not stored";
 }
 
+std::string Rotated(const Json::Value& e)
+{
+    return "history " + e["file"].asString() + " reached its limit of " +
+           Counted(e["limit"].asUInt64(), "byte") + ": kept as " + e["kept_as"].asString() +
+           " (the one before is gone), a new one started";
+}
+
 std::string Warning(const Json::Value& e) { return "warning: " + e["detail"].asString(); }
 std::string Error(const Json::Value& e) { return "error: " + e["detail"].asString(); }
 
@@ -191,6 +198,7 @@ const Kind kKinds[] = {
     {"still_failing", StillFailing},
     {"reestablished", Reestablished},
     {"storage", Storage},
+    {"rotated", Rotated},
     {"warning", Warning},
     {"error", Error},
     {"stopping", Stopping},
