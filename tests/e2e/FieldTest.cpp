@@ -326,6 +326,81 @@ void PrintTo(const PortFault& fault, std::ostream* out) { *out << fault.name; }
 INSTANTIATE_TEST_SUITE_P(Table, PortFaults, ::testing::ValuesIn(kPortFaults),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// ---- A port tried before anything is configured -----------------------------------
+
+struct ProbeCase {
+    const char* name;
+    const char* faults;  // of the simulated UPS, "" for none
+    std::function<std::string(const std::string& dir)> port;
+    bool held;     // another smdhost polls the line
+    bool as_user;  // run without root's override of permissions
+    int status;
+    std::vector<std::string> said;  // on standard output, in order
+};
+
+const ProbeCase kProbeCases[] = {
+    {"ups_that_answers_is_read_by_the_module", "", Line, false, false, 0,
+     {"serial ports on this machine:", "sent \"RS\\r\"",
+      "  received 47 bytes in ", "the module took the status answer and asks for the data",
+      "sent \"RD\\r\"", "  the module published a block: SOK0 SBP0 SUF0 SBL0 SBM0 DVIA=230.5",
+      "verdict: a UPS answers on "}},
+    {"silent_line_is_told_to_check_the_cable", "silence", Line, false, false, 1,
+     {"  nothing came within 0.3 s", "  nothing came within 0.3 s",
+      "verdict: nothing answers on ", ": check the cable"}},
+    {"bad_digit_is_refused_naming_the_line", "bad-digit", Line, false, false, 1,
+     {"  the module refused it: line ", "not 0 or 1",
+      "  not handed to the module, which did not take the status answer",
+      "verdict: something answers on "}},
+    {"port_named_without_dev_is_named_with_it",
+     "", [](const std::string&) { return std::string("null"); }, false, false, 4,
+     {"verdict: null does not exist; did you mean /dev/null?"}},
+    {"port_of_a_group_the_user_is_not_in_names_how_to_join_it", "", DialoutPort, false, true, 4,
+     {"verdict: you may not open ", "add yourself to the group dialout: sudo usermod -aG "
+                                    "dialout $USER, then log in again"}},
+    {"port_held_by_a_running_host_names_it", "", Line, true, false, 4,
+     {"verdict: port ", " is held by smdhost (pid "}},
+};
+
+class PortProbe : public EndToEnd, public ::testing::WithParamInterface<ProbeCase> {};
+
+TEST_P(PortProbe, ShowsTheAnswersWhatTheModuleMadeOfThemAndAVerdict)
+{
+    const ProbeCase& probe = GetParam();
+    StartSim(std::string(R"({"steps": [{"name": "on line")") +
+             (*probe.faults ? std::string(R"(, "faults": {")") + probe.faults + R"(": 1})" : "") +
+             "}]}");
+    const std::string config = WriteConfig(0.3);
+    std::unique_ptr<Child> first;
+    if (probe.held) {
+        first = StartHost(config, "");
+        Events started;
+        ASSERT_TRUE(ReadUntil(*first, started, "block")) << Errors();
+    }
+    Child host({QUILL_SMDHOST, "--probe", probe.port(dir), "--config", config},
+               dir + "/smdhost.err", [&] {
+                   if (probe.as_user) {
+                       WithoutOverride();
+                   }
+               });
+    EXPECT_EQ(host.Wait(seconds(20)), probe.status) << Errors();
+    std::string out;
+    for (auto said = host.ReadLine(seconds(1)); said; said = host.ReadLine(seconds(1))) {
+        out += *said + "\n";
+    }
+    std::size_t at = 0;
+    for (const std::string& fragment : probe.said) {
+        at = out.find(fragment, at);
+        ASSERT_NE(at, std::string::npos) << fragment << " in\n" << out;
+    }
+    EXPECT_EQ(out.find("verdict: "), out.rfind("verdict: ")) << "one verdict, last";
+    EXPECT_EQ(out.substr(out.rfind('\n', out.size() - 2) + 1).rfind("verdict: ", 0), 0u) << out;
+}
+
+void PrintTo(const ProbeCase& probe, std::ostream* out) { *out << probe.name; }
+
+INSTANTIATE_TEST_SUITE_P(Table, PortProbe, ::testing::ValuesIn(kProbeCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 // ---- Configuration faults ----------------------------------------------------------
 
 struct ConfigFault {

@@ -8,7 +8,7 @@ namespace {
 using command_line::Arg;
 using command_line::Completes;
 
-enum Id { kModuleOutput = 1000, kNoCache, kAcceptShared, kBrief };
+enum Id { kModuleOutput = 1000, kNoCache, kAcceptShared, kBrief, kProbe };
 
 unsigned int Count(const char* text)
 {
@@ -59,6 +59,12 @@ const command_line::Program& HostProgram()
              "Where the module's own diagnostic lines go (default: standard output; standard "
              "error with --json).",
              Completes::File},
+            {kProbe, "probe", 0, Arg::Required, "PORT",
+             "Try PORT before configuring anything: list the serial ports, check permission "
+             "and exclusive access, send one \"RS\\r\" and one \"RD\\r\", show the answers and "
+             "what the module made of them, and end with a verdict (needs --module; the answer timeout "
+             "is the first device's of --config, else 3 s).",
+             Completes::Device},
             {kNoCache, "no-cache", 0, Arg::None, nullptr,
              "Do not hand the cached block to the driver at start."},
             {kAcceptShared, "allow-shared-state-dir", 0, Arg::None, nullptr,
@@ -67,10 +73,12 @@ const command_line::Program& HostProgram()
         },
         {
             {"0", "every cycle of every device completed"},
-            {"1", "a cycle failed or the module refused a device's settings"},
+            {"1", "a cycle failed or the module refused a device's settings (--probe: the UPS "
+                  "does not answer as the module reads it)"},
             {"2", "the host could not start"},
             {"3", "a block was not stored, or a state file was refused"},
-            {"4", "a port is held by another program or is no terminal"},
+            {"4", "a port is held by another program, is no terminal, may not be opened or is "
+                  "misnamed"},
             {"128+N", "a second signal N stopped the host at once"},
         },
         "",
@@ -97,6 +105,7 @@ HostOptions ReadHostOptions(int argc, char** argv)
         case kModuleOutput: options.module_output = value; break;
         case kNoCache: options.reload_cache = false; break;
         case kAcceptShared: options.accept_shared = true; break;
+        case kProbe: options.probe = value; break;
         }
     });
     if (!operands.empty()) {
@@ -106,9 +115,9 @@ HostOptions ReadHostOptions(int argc, char** argv)
         command_line::Refuse(HostProgram(), "--brief is a view for people; --json is for "
                                             "scripts: give one of them");
     }
-    if (options.config.empty() && options.port.empty()) {
-        command_line::Refuse(HostProgram(),
-                             "give a configuration file (--config) or a serial port (--port)");
+    if (options.config.empty() && options.port.empty() && options.probe.empty()) {
+        command_line::Refuse(HostProgram(), "give a configuration file (--config), a serial "
+                                            "port (--port) or a port to try (--probe)");
     }
     return options;
 }

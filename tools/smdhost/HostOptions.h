@@ -18,6 +18,7 @@ struct HostOptions {
     bool trace = false;
     std::string trace_file;  // empty: with the events
     bool accept_shared = false;
+    std::string probe;  // a port to try, instead of running devices
 };
 
 // The bench host's options, each defined once.

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <functional>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -29,6 +30,7 @@
 #include "tools/smdhost/HostOptions.h"
 #include "tools/smdhost/JsonOutput.h"
 #include "tools/smdhost/ModuleFile.h"
+#include "tools/smdhost/PortProbe.h"
 #include "tools/smdhost/TextOutput.h"
 #include "plugin/Provider.h"
 #include "tools/common/SafeFile.h"
@@ -126,7 +128,7 @@ int SeparateOutputs(const HostOptions& options)
     int module_fd = -1;
     if (!options.module_output.empty()) {
         module_fd = OpenOutput(options.module_output, options);
-    } else if (options.json || options.brief) {
+    } else if (options.json || options.brief || !options.probe.empty()) {
         module_fd = STDERR_FILENO;
     }
     if (module_fd >= 0) {
@@ -292,11 +294,66 @@ int RunDevices(const BenchConfig& config, const HostOptions& options,
     return ExitStatus(devices, refused);
 }
 
+// The module, loaded as the controller loads it; nullptr, with the reason
+// said, when it cannot be.
+void* LoadModule(const std::string& module)
+{
+    const std::string path = ModulePath(module);
+    void* loaded = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (loaded == nullptr) {
+        diagnostics::Error("cannot load " + module + ": " + dlerror() + LoadHint(path) +
+                           module_file::OtherMachine(path));
+    }
+    return loaded;
+}
+
+// Loads the module and runs `run` with its provider; answers what `run`
+// answers, or the status of a host that could not start.
+int WithProvider(const BenchConfig& config,
+                 const std::function<int(const SMDSPDeviceProvider&)>& run)
+{
+    void* module = LoadModule(config.module);
+    if (module == nullptr) {
+        return kCannotStart;
+    }
+    int status = kCannotStart;
+    try {
+        status = run(*SerialProvider(module, config.module));
+    } catch (const std::exception& error) {
+        diagnostics::Error(error.what());
+    }
+    std::cout.flush();
+    dlclose(module);
+    return status;
+}
+
+// --probe PORT: the probe's lines on standard output, the module's on
+// standard error.
+int Probe(const HostOptions& options)
+{
+    BenchConfig config;
+    int out = -1;
+    try {
+        config = ReadConfig(options);
+        out = SeparateOutputs(options);
+    } catch (const std::exception& error) {
+        diagnostics::Error(error.what());
+        return kCannotStart;
+    }
+    return WithProvider(config, [&](const SMDSPDeviceProvider& provider) {
+        return port_probe::Run(options.probe, provider, config.devices.front().answer_timeout,
+                               out);
+    });
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
     const HostOptions options = ReadHostOptions(argc, argv);
+    if (!options.probe.empty()) {
+        return Probe(options);
+    }
     // A file past its size limit must fail its write, not end the host.
     ::signal(SIGXFSZ, SIG_IGN);
     BenchConfig config;
@@ -320,21 +377,7 @@ int main(int argc, char** argv)
         diagnostics::Error(std::string("cannot watch for signals: ") + std::strerror(errno));
         return kCannotStart;
     }
-    const std::string module_path = ModulePath(config.module);
-    void* module = dlopen(module_path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (module == nullptr) {
-        diagnostics::Error("cannot load " + config.module + ": " + dlerror() + LoadHint(module_path) +
-                           module_file::OtherMachine(module_path));
-        return kCannotStart;
-    }
-    int status = kCannotStart;
-    try {
-        const auto provider = SerialProvider(module, config.module);
-        status = RunDevices(config, options, *provider, state, log);
-    } catch (const std::exception& error) {
-        diagnostics::Error(error.what());
-    }
-    std::cout.flush();
-    dlclose(module);
-    return status;
+    return WithProvider(config, [&](const SMDSPDeviceProvider& provider) {
+        return RunDevices(config, options, provider, state, log);
+    });
 }
