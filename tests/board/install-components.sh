@@ -18,10 +18,12 @@ cmake --install "$build" --prefix "$root/tools" --component tools >/dev/null
 
 [ "$(installed module)" = ./lib/smd/modules/quillmarups.so ] ||
     fail "the default install holds $(installed module), not the module alone"
-for file in bin/smdhost lib/smdhost/libsmd_framework.so; do
+for file in bin/smdhost lib/smdhost/libsmd_framework.so share/smdhost/init.d/smdhost \
+    lib/systemd/system/smdhost.service; do
     [ -f "$root/tools/$file" ] || fail "the tools component lacks $file: $(installed tools)"
 done
 [[ "$(installed tools)" != *quillmarups* ]] || fail "the tools component holds the module"
+[ -x "$root/tools/share/smdhost/init.d/smdhost" ] || fail "the init script is not executable"
 readelf -d "$root/tools/bin/smdhost" | grep -qF '[$ORIGIN/../lib/smdhost]' ||
     fail "smdhost does not look for its host library in ../lib/smdhost"
 echo "the module alone by default, the tools as a component"

@@ -17,6 +17,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/e2e/HostFixture.h"
@@ -572,6 +573,56 @@ TEST_F(EndToEnd, TraceShowsEachCommandAndAnswerOnALineAndEachRunInAFileUnderAHea
     }
     EXPECT_EQ(written[1]["bytes"].asString(), "RS\\r");
     EXPECT_EQ(written[1]["time"].asString().size(), 29u) << "milliseconds and offset";
+}
+
+// ---- Unattended ---------------------------------------------------------------------
+
+TEST_F(EndToEnd, InitScriptStartsTheHostInASessionOfItsOwnStopsItAndTellsItsStatus)
+{
+    StartSim(R"({"steps": [{"name": "on line"}]})");
+    const std::string defaults = dir + "/defaults";
+    const std::string log = dir + "/service.log";
+    auto write_defaults = [&](const std::string& config) {
+        std::ofstream(defaults) << "SMDHOST=" << QUILL_SMDHOST << "\nSMDHOST_CONFIG=" << config
+                                << "\nSMDHOST_OPTIONS=\"--json --module-output /dev/null\""
+                                << "\nSMDHOST_LOG=" << log << "\nSMDHOST_RUN=" << dir << "/run\n";
+    };
+    auto script = [&](const std::string& action, std::string& said) {
+        Child run({"/bin/sh", QUILL_SOURCE_DIR "/tools/smdhost/service/smdhost.init", action},
+                  dir + "/script.err",
+                  [&] { setenv("SMDHOST_DEFAULTS", defaults.c_str(), 1); });
+        const int status = run.Wait(seconds(30));
+        said.clear();
+        for (auto line = run.ReadLine(seconds(1)); line; line = run.ReadLine(seconds(1))) {
+            said += *line + "\n";
+        }
+        return status;
+    };
+    write_defaults(WriteConfig(2.0));
+    std::string said;
+    ASSERT_EQ(script("start", said), 0) << ReadFile(dir + "/script.err");
+    EXPECT_EQ(said.rfind("smdhost started (pid ", 0), 0u) << said;
+    const pid_t pid = std::stoi(ReadFile(dir + "/run/smdhost.pid"));
+    EXPECT_NE(getsid(pid), getsid(0)) << "a closed terminal does not reach it";
+    EXPECT_EQ(script("status", said), 0);
+    EXPECT_EQ(said, "smdhost is running (pid " + std::to_string(pid) + ")\n");
+    for (int wait = 0; wait < 100 && ReadFile(log).find("\"block\"") == std::string::npos; ++wait) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    EXPECT_EQ(script("stop", said), 0);
+    EXPECT_EQ(said, "smdhost stopped\n");
+    EXPECT_EQ(script("status", said), 3);
+    EXPECT_EQ(said, "smdhost is not running; it ended with status 0\n");
+    EXPECT_NE(ReadFile(log).find(R"("signal":"SIGTERM")"), std::string::npos) << ReadFile(log);
+    EXPECT_NE(ReadFile(log).find(R"("event":"summary")"), std::string::npos);
+
+    write_defaults(dir + "/missing.json");
+    EXPECT_EQ(script("start", said), 1);
+    EXPECT_NE(ReadFile(dir + "/script.err").find("smdhost did not start (status 2); "),
+              std::string::npos)
+        << ReadFile(dir + "/script.err");
+    EXPECT_NE(ReadFile(dir + "/script.err").find("cannot read " + dir + "/missing.json"),
+              std::string::npos);
 }
 
 // ---- Many lines at once ------------------------------------------------------------
