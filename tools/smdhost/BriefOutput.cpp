@@ -8,28 +8,31 @@
 
 namespace {
 
-// "#3 SOK0 SBP0 SUF1 SBL0 SBM1 DVIA=0 ... DVBL=20", the values in the order of
-// the data answer.
 std::string BlockLine(const Json::Value& e)
 {
     const Json::Value& block = e["block"];
-    std::string line = e["source"] == "cache"
-                           ? "cache (stored at " + e["stored_at"].asString() + ")"
-                           : "#" + e["cycle"].asString();
-    if (!block.isMember("flags")) {
-        return line + " " + block["bytes"].asString();
-    }
-    for (const auto& field : ups_protocol::kStatusFields) {
-        line += std::string(" ") + field.tag + block["flags"][field.tag].asString();
-    }
-    for (const auto& field : ups_protocol::kDataFields) {
-        line += std::string(" ") + field.tag + "=" +
-                data_block::ValueText(block["values"][field.tag].asFloat());
-    }
-    return line;
+    const std::string line = e["source"] == "cache"
+                                 ? "cache (stored at " + e["stored_at"].asString() + ")"
+                                 : "#" + e["cycle"].asString();
+    return line + " " +
+           (block.isMember("flags") ? BriefOutput::Fields(block) : block["bytes"].asString());
 }
 
 }  // namespace
+
+std::string BriefOutput::Fields(const Json::Value& block)
+{
+    std::string line;
+    for (const auto& field : ups_protocol::kStatusFields) {
+        line += std::string(field.tag) + block["flags"][field.tag].asString() + " ";
+    }
+    for (const auto& field : ups_protocol::kDataFields) {
+        line += std::string(field.tag) + "=" +
+                data_block::ValueText(block["values"][field.tag].asFloat()) +
+                (&field == &ups_protocol::kDataFields[data_block::kValues - 1] ? "" : " ");
+    }
+    return line;
+}
 
 void BriefOutput::Take(const Event& event)
 {

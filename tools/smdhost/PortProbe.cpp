@@ -24,6 +24,7 @@
 #include "tools/common/Plural.h"
 #include "tools/common/SerialPort.h"
 #include "tools/smdhost/AnswerCheck.h"
+#include "tools/smdhost/BriefOutput.h"
 #include "tools/smdhost/OutputLine.h"
 #include "tools/smdhost/PortAccess.h"
 #include "tools/smdhost/PortOwner.h"
@@ -212,16 +213,7 @@ std::string BlockText(const std::string& block)
                             decoded)) {
         return Counted(block.size(), "byte");
     }
-    std::string text;
-    for (std::size_t i = 0; i < data_block::kFlags; ++i) {
-        text += std::string(ups_protocol::kStatusFields[i].tag) + std::to_string(decoded.flags[i]) +
-                " ";
-    }
-    for (std::size_t i = 0; i < data_block::kValues; ++i) {
-        text += std::string(data_block::ValueFields()[i]->tag) + "=" +
-                data_block::ValueText(decoded.values[i]) + (i + 1 < data_block::kValues ? " " : "");
-    }
-    return text;
+    return BriefOutput::Fields(data_block::ToJson(decoded));
 }
 
 std::string Refusal(const std::string& command, const std::string& bytes)

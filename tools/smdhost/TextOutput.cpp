@@ -126,7 +126,7 @@ std::string Rotated(const Json::Value& e)
 {
     return "history " + e["file"].asString() + " reached its limit of " +
            Counted(e["limit"].asUInt64(), "byte") + ": kept as " + e["kept_as"].asString() +
-           " (the one before is gone), a new one started";
+           " (over any older one), a new one started";
 }
 
 std::string Warning(const Json::Value& e) { return "warning: " + e["detail"].asString(); }
