@@ -46,18 +46,19 @@ const command_line::Program& HostProgram()
              "else smdhost-state).",
              Completes::Folder},
             {'n', "cycles", 'n', Arg::Required, "N",
-             "Stop after N poll cycles of each device, N from 1 (default: run until SIGINT or "
-             "SIGTERM)."},
+             "Stop after N poll cycles of each device, N from 1 (default: run until SIGINT, "
+             "SIGTERM or SIGHUP)."},
             {'j', "json", 'j', Arg::None, nullptr, "One JSON object per event instead of text."},
             {kBrief, "brief", 0, Arg::None, nullptr,
              "One line per cycle: its flags and values, or why it failed; alarm changes and "
              "other events on lines of their own. The module's lines go to standard error."},
             {'t', "trace", 't', Arg::Optional, "FILE",
-             "Every byte on the lines, both ways, to FILE (default: with the events).",
+             "Every byte on the lines, both ways, a line per command and per answer; appended "
+             "to FILE under a header line per run (default: with the events).",
              Completes::File},
             {kModuleOutput, "module-output", 0, Arg::Required, "FILE",
              "Where the module's own diagnostic lines go (default: standard output; standard "
-             "error with --json).",
+             "error with --json, --brief or --probe).",
              Completes::File},
             {kProbe, "probe", 0, Arg::Required, "PORT",
              "Try PORT before configuring anything: list the serial ports, check permission "
