@@ -44,6 +44,8 @@ cmake --install "$build" --prefix "$root/usr" --strip >/dev/null
 cmake --install "$build" --prefix "$root/usr" --strip --component tools >/dev/null
 [ ! -x "$probe" ] || install -m 0755 "$probe" "$root/usr/bin/unaligned-probe"
 install -m 0755 "$top/board/init" "$root/init"
+# The bench host's service, as the tools component ships it.
+install -D -m 0755 "$root/usr/share/smdhost/init.d/smdhost" "$root/etc/init.d/S50smdhost"
 install -m 0644 "$top/tools/smdhost/examples/demo.json" "$top/board/smdhost.json" \
     ${config:+"$config"} "$root/etc/smdhost/"
 

@@ -31,10 +31,12 @@ cmp -s "$build/quillmarups.so" "$module" ||
     fail "the installed module is not the file the build made, which README says to copy"
 "$source_dir/cmake/check-module-symbols.sh" --target mipsel "$module" >/dev/null
 for file in bin/smdhost bin/smdhist bin/upssim lib/smdhost/libsmdhost_framework.so \
-    share/man/man1/smdhost.1 share/bash-completion/completions/smdhist; do
+    share/man/man1/smdhost.1 share/bash-completion/completions/smdhist \
+    share/smdhost/init.d/smdhost lib/systemd/system/smdhost.service; do
     [ -f "$root/tools/$file" ] || fail "the tools component lacks $file: $(installed tools)"
 done
 [[ "$(installed tools)" != *quillmarups* ]] || fail "the tools component holds the module"
+[ -x "$root/tools/share/smdhost/init.d/smdhost" ] || fail "the init script is not executable"
 readelf -d "$root/tools/bin/smdhost" | grep -qF '[$ORIGIN/../lib/smdhost]' ||
     fail "smdhost does not look for its host library in ../lib/smdhost"
 readelf -d "$root/tools/bin/smdhost" | grep -qF '[libsmdhost_framework.so]' ||

@@ -81,6 +81,19 @@ TEST(BenchConfig, NutFolderAndEachDevicesNutSettingsAreReadAndTheirMistakesNamed
               std::string::npos);
 }
 
+TEST(BenchConfig, RangeMessagesStateTheRange)
+{
+    const std::string range = "\"data_id\" is a whole number from 0 to 4294967295, not ";
+    EXPECT_EQ(ErrorOf(R"({"devices": [{"data_id": -5, "port": "p"}]})"),
+              "device 1: " + range + "-5");
+    EXPECT_EQ(ErrorOf(R"({"devices": [{"data_id": 4294967296, "port": "p"}]})"),
+              "device 1: " + range + "4294967296");
+    EXPECT_EQ(ErrorOf(R"({"devices": [{"data_id": 1.5, "port": "p"}]})"),
+              "device 1: " + range + "1.5");
+    EXPECT_EQ(ErrorOf(R"({"devices": [{"data_id": true, "port": "p"}]})"),
+              "device 1: " + range + "true or false");
+}
+
 TEST(BenchConfig, ShippedExamplesAreValidAndFindTheBuiltModuleFromTheirFolder)
 {
     const std::filesystem::path top(QUILL_SOURCE_DIR);

@@ -87,6 +87,14 @@ public:
 
     void Signal(int signal) const { kill(pid_, signal); }
 
+    // Stops reading the output, as `| head` does once it has its lines.
+    void CloseOutput()
+    {
+        close(out_);
+        out_ = -1;
+        ended_ = true;
+    }
+
     // Waits for the exit, keeping the output for ReadLine. Answers the exit
     // status, or -1 when `limit` passed and the child had to be killed.
     int Wait(std::chrono::milliseconds limit)

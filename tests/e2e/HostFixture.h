@@ -103,14 +103,17 @@ protected:
         std::filesystem::remove_all(dir);
     }
 
-    // Starts upssim, unpaced, with the scenario at `link`; waits until it is
-    // on the line.
+    // Starts upssim, unpaced unless `paced`, with the scenario at `link`;
+    // waits until it is on the line.
     std::unique_ptr<Child> StartSimAt(const std::string& link, const std::string& scenario,
-                                      std::vector<std::string> extra = {})
+                                      std::vector<std::string> extra = {}, bool paced = false)
     {
         const std::string file = link + ".json";
         std::ofstream(file) << scenario;
-        std::vector<std::string> argv{QUILL_UPSSIM, "--fast", "--link", link, "--scenario", file};
+        std::vector<std::string> argv{QUILL_UPSSIM, "--link", link, "--scenario", file};
+        if (!paced) {
+            argv.push_back("--fast");
+        }
         argv.insert(argv.end(), extra.begin(), extra.end());
         auto started = std::make_unique<Child>(argv, dir + "/upssim.err");
         for (auto said = started->ReadLine(seconds(10)); said;

@@ -130,6 +130,18 @@ TEST(Scenario, TyposAreNamedWithTheirLineAndTheNearestKnownName)
               "scenario:1: scenario: \"repeat\" is true or false, not a text");
 }
 
+TEST(Scenario, OnlyStrictJsonIsReadAndSyntaxErrorsHaveLineAndColumn)
+{
+    EXPECT_EQ(ErrorOf("{\"steps\": [{\"polls\": 1},\n  {\"polls\": 2},]}"),
+              "scenario:2:16: a comma before ']'; JSON allows no trailing comma");
+    EXPECT_EQ(ErrorOf("{\"steps\": [{}]}\n# the end"),
+              "scenario:2:1: more after the end of the JSON text before # the end");
+    EXPECT_EQ(ErrorOf("{\"steps\": [{\"name\": \"a // b\"}]} // c"),
+              "scenario:1:33: a comment; JSON has none");
+    EXPECT_EQ(ErrorOf("{\"steps\": [{\"polls\": 1}\n {\"polls\": 2}]}"),
+              "scenario:2:2: a ',' or ']' is missing before {\"polls\": 2}]}");
+}
+
 TEST(Scenario, ShippedScenariosAreValid)
 {
     for (const char* name : {"demo.json", "mains-failure.json"}) {

@@ -68,12 +68,37 @@ Cache& OffsetCache()
     return cache;
 }
 
+// The stamp's fields, for mktime to place in the local zone.
+std::tm LocalTm(const ttime& stamp)
+{
+    std::tm local{};
+    local.tm_year = stamp.year - 1900;
+    local.tm_mon = stamp.month - 1;
+    local.tm_mday = stamp.day;
+    local.tm_hour = stamp.hour;
+    local.tm_min = stamp.minute;
+    local.tm_sec = stamp.second;
+    local.tm_isdst = -1;
+    return local;
+}
+
 }  // namespace
 
 void ZoneChanged()
 {
     tzset();
     OffsetCache() = Cache{};
+}
+
+std::optional<std::time_t> Moment(const ttime& stamp)
+{
+    if (!IsPossible(stamp)) {
+        return std::nullopt;
+    }
+    std::tm local = LocalTm(stamp);
+    const std::time_t moment = LockedMktime(local);
+    return moment == static_cast<std::time_t>(-1) ? std::nullopt
+                                                  : std::optional<std::time_t>(moment);
 }
 
 bool IsPossible(const ttime& stamp)
@@ -100,14 +125,7 @@ std::optional<long> UtcOffset(const ttime& stamp)
     if (hour == cached_hour) {
         return cached_offset;
     }
-    std::tm local{};
-    local.tm_year = stamp.year - 1900;
-    local.tm_mon = stamp.month - 1;
-    local.tm_mday = stamp.day;
-    local.tm_hour = stamp.hour;
-    local.tm_min = stamp.minute;
-    local.tm_sec = stamp.second;
-    local.tm_isdst = -1;
+    std::tm local = LocalTm(stamp);
     cached_hour = hour;
     cached_offset = LockedMktime(local) == static_cast<std::time_t>(-1)
                         ? std::nullopt

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 #include <optional>
 #include <string>
 
@@ -41,6 +42,10 @@ bool IsPossible(const ttime& stamp);
 
 // Reads the zone (TZ) again after it was changed: the offsets are kept per hour.
 void ZoneChanged();
+
+// The moment a possible stamp names in the local zone; nothing for an
+// impossible one.
+std::optional<std::time_t> Moment(const ttime& stamp);
 
 // The local zone's offset from UTC in seconds at a possible stamp; nothing
 // for an impossible one or where the zone cannot place it.

@@ -8,10 +8,16 @@ constexpr int kSuccess = 0;
 constexpr int kUsage = 2;  // a mistake in the options: every tool
 
 namespace smdhost {
-constexpr int kDeviceFailed = 1;  // a cycle failed, or the module refused a device's settings
-constexpr int kCannotStart = 2;   // options, configuration, state folder, module
-constexpr int kNotStored = 3;     // a block was not stored, or a state file was refused
-constexpr int kPortRefused = 4;   // a port is held by another program or is no terminal
+// a cycle failed, or the module refused a device's settings; --probe: the UPS
+// does not answer as the module reads it
+constexpr int kDeviceFailed = 1;
+// options, configuration, a state folder the user may not write or make, two
+// devices on one port, module
+constexpr int kCannotStart = 2;
+constexpr int kNotStored = 3;  // a block was not stored, or a state file was refused
+// a port is held by another program, is no terminal, may not be opened by the
+// user, or is named without its /dev/
+constexpr int kPortRefused = 4;
 }  // namespace smdhost
 
 namespace smdhist {

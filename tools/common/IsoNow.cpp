@@ -6,10 +6,16 @@
 #include "framework/ttime.h"
 #include "tools/common/DataBlock.h"
 
-std::string IsoNow(bool millis)
+std::string IsoNow(bool millis) { return IsoAt(std::chrono::system_clock::now(), millis); }
+
+std::string IsoAt(std::chrono::system_clock::time_point when, bool millis)
 {
+    const auto since = when.time_since_epoch();
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(since);
     timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
+    now.tv_sec = static_cast<std::time_t>(seconds.count());
+    now.tv_nsec = static_cast<long>(
+        std::chrono::duration_cast<std::chrono::nanoseconds>(since - seconds).count());
     std::tm local{};
     localtime_r(&now.tv_sec, &local);
     ttime stamp{};

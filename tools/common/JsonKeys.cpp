@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <memory>
+#include <regex>
 
 #include <json/reader.h>
 
@@ -48,6 +50,122 @@ std::string Joined(const std::vector<std::string>& keys)
         text += (text.empty() ? "" : ", ") + key;
     }
     return text;
+}
+
+// The byte offset of a 1-based line and column, or npos.
+std::size_t OffsetOf(const std::string& text, std::size_t line, std::size_t column)
+{
+    std::size_t start = 0;
+    for (std::size_t at = 1; at < line; ++at) {
+        start = text.find('\n', start);
+        if (start == std::string::npos) {
+            return start;
+        }
+        ++start;
+    }
+    return column == 0 || start + column - 1 > text.size() ? std::string::npos
+                                                             : start + column - 1;
+}
+
+// The last character before `offset` that is no blank.
+char Before(const std::string& text, std::size_t offset)
+{
+    while (offset > 0 && std::isspace(static_cast<unsigned char>(text[offset - 1]))) {
+        --offset;
+    }
+    return offset > 0 ? text[offset - 1] : '\0';
+}
+
+// What follows `offset` on its line, shortened, for a message.
+std::string Excerpt(const std::string& text, std::size_t offset)
+{
+    constexpr std::size_t kShown = 24;
+    const std::size_t end = std::min(text.find('\n', offset), text.size());
+    std::string shown = text.substr(offset, std::min(end - offset, kShown));
+    while (!shown.empty() && std::isspace(static_cast<unsigned char>(shown.back()))) {
+        shown.pop_back();
+    }
+    return end - offset > kShown ? shown + "..." : shown;
+}
+
+// jsoncpp's reason in a few plain words, knowing where it stopped.
+std::string Reason(const std::string& said, const std::string& text, std::size_t offset)
+{
+    const char at = offset < text.size() ? text[offset] : '\0';
+    const char before = offset == std::string::npos ? '\0' : Before(text, offset);
+    const std::string here = offset < text.size() ? " before " + Excerpt(text, offset) : " at the end";
+    if (before == ',' && (at == '}' || at == ']')) {
+        return std::string("a comma before '") + at + "'; JSON allows no trailing comma";
+    }
+    if (said.rfind("Missing ',' or '}'", 0) == 0) {
+        return "a ',' or '}' is missing" + here;
+    }
+    if (said.rfind("Missing ',' or ']'", 0) == 0) {
+        return "a ',' or ']' is missing" + here;
+    }
+    if (said.rfind("Missing '}' or object member name", 0) == 0) {
+        return "a member name in double quotes or '}' is expected" + here;
+    }
+    if (said.rfind("Missing ':'", 0) == 0) {
+        return "a ':' is missing after the member name" + here;
+    }
+    if (said.rfind("Syntax error: value, object or array expected", 0) == 0) {
+        return "a value is expected (text in double quotes, a number, true, false, null, a "
+               "list or an object)" + here;
+    }
+    if (said.rfind("Duplicate key: ", 0) == 0) {
+        return "the key " + said.substr(15) + " is given twice";
+    }
+    if (said.rfind("Extra non-whitespace", 0) == 0) {
+        return "more after the end of the JSON text" + here;
+    }
+    return said;
+}
+
+// Where a comment starts outside the texts of `text`, or npos: jsoncpp skips
+// some comments even when told to allow none.
+std::size_t FirstComment(const std::string& text)
+{
+    bool in_text = false;
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        const char c = text[at];
+        if (in_text && c == '\\') {
+            ++at;
+        } else if (c == '"') {
+            in_text = !in_text;
+        } else if (!in_text && c == '/') {
+            return at;
+        }
+    }
+    return std::string::npos;
+}
+
+// "NAME:LINE:COLUMN" of a byte offset.
+std::string Place(const std::string& name, const std::string& text, std::size_t offset)
+{
+    const auto start = text.begin();
+    const std::size_t line_start = text.rfind('\n', offset == 0 ? 0 : offset - 1);
+    const std::size_t column = line_start == std::string::npos || offset == 0
+                                   ? offset + 1
+                                   : offset - line_start;
+    return name + ":" + std::to_string(std::count(start, start + offset, '\n') + 1) + ":" +
+           std::to_string(column);
+}
+
+// "NAME:LINE:COLUMN: reason" from jsoncpp's first error ("* Line 7, Column
+// 7\n  Missing ',' or '}' in object declaration\n...").
+std::string SyntaxError(const std::string& name, const std::string& text,
+                        const std::string& errors)
+{
+    static const std::regex kFirst(R"(\* Line (\d+), Column (\d+)\n  ([^\n]*))");
+    std::smatch found;
+    if (!std::regex_search(errors, found, kFirst)) {
+        return name + ": " + errors;
+    }
+    const std::size_t line = std::stoul(found[1]);
+    const std::size_t column = std::stoul(found[2]);
+    return name + ":" + found[1].str() + ":" + found[2].str() + ": " +
+           Reason(found[3], text, OffsetOf(text, line, column));
 }
 
 }  // namespace
@@ -110,15 +228,46 @@ void WrongKind(const Json::Value& value, const std::string& where, const std::st
     Fail(value, where, "\"" + key + "\" is " + expected + ", not " + KindOf(value));
 }
 
+std::string Shown(const Json::Value& value)
+{
+    if (value.isBool() || !value.isNumeric()) {
+        return KindOf(value);
+    }
+    if (value.isInt64()) {
+        return std::to_string(value.asInt64());
+    }
+    if (value.isUInt64()) {
+        return std::to_string(value.asUInt64());
+    }
+    char text[32];
+    std::snprintf(text, sizeof(text), "%g", value.asDouble());
+    return text;
+}
+
+long long WholeNumber(const Json::Value& value, const std::string& where,
+                      const std::string& key, long long low, long long high)
+{
+    if (!value.isBool() && value.isInt64() && value.asInt64() >= low &&
+        value.asInt64() <= high) {
+        return value.asInt64();
+    }
+    Fail(value, where, "\"" + key + "\" is a whole number from " + std::to_string(low) + " to " +
+                           std::to_string(high) + ", not " + Shown(value));
+}
+
 Json::Value Parse(const std::string& name, const std::string& text)
 {
     Json::CharReaderBuilder builder;
-    builder["rejectDupKeys"] = true;
+    Json::CharReaderBuilder::strictMode(&builder.settings_);
     const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+    const std::size_t comment = FirstComment(text);
+    if (comment != std::string::npos) {
+        throw std::runtime_error(Place(name, text, comment) + ": a comment; JSON has none");
+    }
     Json::Value root;
     std::string errors;
     if (!reader->parse(text.data(), text.data() + text.size(), &root, &errors)) {
-        throw std::runtime_error(name + ": " + errors);
+        throw std::runtime_error(SyntaxError(name, text, errors));
     }
     return root;
 }

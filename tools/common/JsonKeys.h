@@ -44,8 +44,19 @@ std::string KindOf(const Json::Value& value);
 [[noreturn]] void WrongKind(const Json::Value& value, const std::string& where,
                             const std::string& key, const std::string& expected);
 
-// Parses `text`, read from the file `name`; throws std::runtime_error that
-// starts with the name on a syntax error (duplicate keys included).
+// A number as the file has it, or the kind of a value that is no number:
+// "-5", "2.5", "a text".
+std::string Shown(const Json::Value& value);
+
+// The value of `key` when it is a whole number from `low` to `high`; throws a
+// Mistake that states the range otherwise:
+//   device 1: "data_id" is a whole number from 0 to 4294967295, not -5
+long long WholeNumber(const Json::Value& value, const std::string& where,
+                      const std::string& key, long long low, long long high);
+
+// Parses `text`, read from the file `name`, as strict JSON (no comments, no
+// trailing commas, no key twice); a syntax error throws std::runtime_error
+// "name:line:column: reason".
 Json::Value Parse(const std::string& name, const std::string& text);
 
 // "name:line" of a byte offset into `text`; the name alone without one.

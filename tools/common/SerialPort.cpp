@@ -157,9 +157,17 @@ ssize_t SerialPort::Read(void* buffer, std::size_t size, std::chrono::millisecon
     }
 }
 
-void SerialPort::DiscardInput()
+std::string SerialPort::DiscardInput()
 {
-    if (fd_ >= 0) {
-        tcflush(fd_, TCIFLUSH);
+    constexpr std::size_t kKept = 64 * 1024;
+    std::string discarded;
+    if (fd_ < 0) {
+        return discarded;
     }
+    char bytes[512];
+    for (ssize_t got; discarded.size() < kKept && (got = ::read(fd_, bytes, sizeof(bytes))) > 0;) {
+        discarded.append(bytes, static_cast<std::size_t>(got));
+    }
+    tcflush(fd_, TCIFLUSH);
+    return discarded;
 }

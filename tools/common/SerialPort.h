@@ -31,8 +31,9 @@ public:
     ssize_t Read(void* buffer, std::size_t size, std::chrono::milliseconds timeout,
                  int wake = -1);
 
-    // Drops bytes received but not yet read.
-    void DiscardInput();
+    // Drops bytes received but not yet read; answers those it could read
+    // first (at most 64 KiB), for a trace of what was thrown away.
+    std::string DiscardInput();
 
     const std::string& Path() const { return path_; }
     const std::string& Error() const { return error_; }

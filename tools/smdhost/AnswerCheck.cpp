@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "framework/SMDSPDevice.h"
 #include "tools/common/Escape.h"
@@ -156,6 +157,93 @@ std::string CheckData(const std::string& text)
     return "";
 }
 
+// The lines of `text`, each with its CR LF.
+std::vector<std::string> Lines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (std::size_t end = text.find("\r\n"); end != std::string::npos;
+         end = text.find("\r\n", start)) {
+        lines.push_back(text.substr(start, end + 2 - start));
+        start = end + 2;
+    }
+    return lines;
+}
+
+template <std::size_t N>
+bool CarriesATag(const std::string& line, const Field (&fields)[N])
+{
+    for (const Field& field : fields) {
+        if (line.find(field.tag) != std::string::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
+template <std::size_t N>
+std::string MissingTags(const std::string& text, const Field (&fields)[N], std::size_t& count)
+{
+    std::string missing;
+    count = 0;
+    for (const Field& field : fields) {
+        if (text.find(field.tag) == std::string::npos) {
+            missing += (missing.empty() ? "" : ", ") + std::string(field.tag);
+            ++count;
+        }
+    }
+    return missing;
+}
+
+// The lines that took the place of the answer's own: each that came twice,
+// and, in the data answer, each that carries no data tag (with where it came
+// from when the status answer had it).
+std::string Intruders(bool data, const std::string& fed, const std::string& before)
+{
+    const std::vector<std::string> lines = Lines(fed);
+    std::string said;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const std::string shown =
+            "line " + std::to_string(i + 1) + " \"" + EscapeBytes(lines[i]) + "\"";
+        std::string what;
+        if (std::find(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(i), lines[i]) !=
+            lines.begin() + static_cast<std::ptrdiff_t>(i)) {
+            what = " came twice";
+        } else if (data && !CarriesATag(lines[i], ups_protocol::kDataFields)) {
+            // Before the first data line, or a line the status answer had.
+            what = i == 0 || before.find(lines[i]) != std::string::npos
+                       ? " belongs to neither answer (left over from the status answer)"
+                       : " belongs to neither answer";
+        }
+        if (!what.empty()) {
+            said += (said.empty() ? "" : "; ") + shown + what;
+        }
+    }
+    return said;
+}
+
+// Why a tag is missing from an answer with the right count of lines, when
+// lines that are none of the answer's own took their place.
+std::string TakenEarly(const std::string& command, const std::string& fed,
+                       const std::string& before, const std::string& first_fault)
+{
+    const bool data = IsData(command);
+    const std::string intruders = Intruders(data, fed, before);
+    if (intruders.empty() || first_fault.rfind("no line carries the tag ", 0) != 0) {
+        return "";
+    }
+    std::size_t count = 0;
+    const std::string missing = data ? MissingTags(fed, ups_protocol::kDataFields, count)
+                                     : MissingTags(fed, ups_protocol::kStatusFields, count);
+    const std::size_t lines = data ? ups_protocol::kDataLines : ups_protocol::kStatusLines;
+    const std::string status_twice = data ? Intruders(false, before, "") : "";
+    return first_fault.substr(0, first_fault.find(" (")) + ": " + intruders + "; counting " +
+           (intruders.find("; ") == std::string::npos ? "it" : "them") + ", the module took " +
+           std::to_string(lines) + " lines as the whole answer before the " +
+           (count == 1 ? "line with " : "lines with ") + missing + " came" +
+           (status_twice.empty() ? "" : " (in the status answer, " + status_twice + ")");
+}
+
 }  // namespace
 
 std::string LineCount(const std::string& command, const std::string& fed)
@@ -171,7 +259,8 @@ std::string LineCount(const std::string& command, const std::string& fed)
            std::to_string(expected) + " are expected";
 }
 
-std::string Explain(const std::string& command, const std::string& fed, std::size_t fed_total)
+std::string Explain(const std::string& command, const std::string& fed, std::size_t fed_total,
+                    const std::string& before)
 {
     if (fed_total > SMDSPDevice::kRxBufferSize) {
         return std::to_string(fed_total) + " bytes came, more than the module's " +
@@ -182,10 +271,11 @@ std::string Explain(const std::string& command, const std::string& fed, std::siz
     if (!count.empty()) {
         return count;
     }
-    if (IsStatus(command)) {
-        return CheckStatus(fed);
-    }
-    return IsData(command) ? CheckData(fed) : "";
+    const std::string fault = IsStatus(command) ? CheckStatus(fed)
+                              : IsData(command)   ? CheckData(fed)
+                                                  : "";
+    const std::string early = TakenEarly(command, fed, before, fault);
+    return early.empty() ? fault : early;
 }
 
 }  // namespace answer_check

@@ -12,8 +12,16 @@ namespace answer_check {
 // person at the line reads it:
 //   line 3 "SUF7\r\n": the status digit after SUF is "7", not 0 or 1
 // `fed` holds the bytes fed (at most the last few kilobytes of them),
-// `fed_total` how many there were. "" when the host finds nothing wrong.
-std::string Explain(const std::string& command, const std::string& fed, std::size_t fed_total);
+// `fed_total` how many there were; `before`, the answer to the command before
+// (the status answer, for the data answer's check). "" when the host finds
+// nothing wrong. At the line's own speed an answer is taken as soon as its
+// count of lines is there, so a line that came twice or a line left over from
+// the status answer makes the last line miss it; the reason then names them:
+//   no line carries the tag DVBL: line 1 "SID01\r\n" belongs to neither
+//   answer (left over from the status answer); counting it, the module took
+//   15 lines as the whole answer before the line with DVBL came
+std::string Explain(const std::string& command, const std::string& fed, std::size_t fed_total,
+                    const std::string& before = "");
 
 // The line count against the count the command's answer has ("8 lines where
 // 7 are expected"), or "" when it is right or the command is unknown.

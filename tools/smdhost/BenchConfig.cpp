@@ -1,6 +1,7 @@
 #include "tools/smdhost/BenchConfig.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -16,9 +17,12 @@ using json_keys::Fail;
 using json_keys::WrongKind;
 
 const std::vector<std::string> kTopKeys = {"module", "state_dir", "nut_dir", "devices"};
-const std::vector<std::string> kDeviceKeys = {"name",          "data_id",        "port",
-                                              "poll_interval", "answer_timeout", "settings",
-                                              "nut"};
+const std::vector<std::string> kDeviceKeys = {
+    "name",     "data_id",           "port",           "poll_interval", "answer_timeout",
+    "settings", "history_max_bytes", "cache_interval", "nut"};
+// One block, the least a history can hold; and a terabyte.
+constexpr long long kLeastHistory = 76;
+constexpr long long kMostHistory = 1LL << 40;
 // The settings as the module and the host read them.
 const std::vector<std::string> kSettingsKeys = {"appSetting", "thresholdSetting"};
 const std::vector<std::string> kAppKeys = {"b_mode"};
@@ -69,7 +73,7 @@ std::chrono::milliseconds Seconds(const Json::Value& entry, const char* key,
     const double seconds = value->asDouble();
     if (seconds < least || seconds > 86400.0) {
         Fail(*value, where, "\"" + std::string(key) + "\" is " + expected + ", not " +
-                                value->asString());
+                                json_keys::Shown(*value));
     }
     return std::chrono::milliseconds(static_cast<long long>(seconds * 1000.0 + 0.5));
 }
@@ -93,8 +97,8 @@ void CheckSettings(const Json::Value& settings, const std::string& where)
         const std::string at = where + ", settings.thresholdSetting." + signal.name();
         json_keys::CheckKeys(*signal, kSignalKeys, at);
         const Json::Value* level = Member(*signal, "Level");
-        if (level != nullptr && !level->isInt()) {
-            WrongKind(*level, at, "Level", "a whole number");
+        if (level != nullptr) {
+            json_keys::WholeNumber(*level, at, "Level", INT32_MIN, INT32_MAX);
         }
         const Json::Value* value = Member(*signal, "Value");
         if (value != nullptr && (!value->isNumeric() || value->isBool())) {
@@ -112,12 +116,11 @@ DeviceConfig ReadDevice(const Json::Value& entry, Json::ArrayIndex number)
     json_keys::CheckKeys(entry, kDeviceKeys, where);
     DeviceConfig device;
     const Json::Value* data_id = Member(entry, "data_id");
-    if (data_id == nullptr || !data_id->isUInt() || data_id->isBool()) {
-        Fail(data_id ? *data_id : entry, where,
-             "\"data_id\" is an unsigned whole number" +
-                 (data_id ? ", not " + json_keys::KindOf(*data_id) : std::string(" (required)")));
+    if (data_id == nullptr) {
+        Fail(entry, where, "\"data_id\", a whole number from 0 to 4294967295, is required");
     }
-    device.data_id = data_id->asUInt();
+    device.data_id = static_cast<unsigned int>(
+        json_keys::WholeNumber(*data_id, where, "data_id", 0, UINT32_MAX));
     device.port = Text(entry, "port", where);
     if (device.port.empty()) {
         Fail(entry, where, "\"port\" names the serial device (required)");
@@ -135,6 +138,16 @@ DeviceConfig ReadDevice(const Json::Value& entry, Json::ArrayIndex number)
     }
     device.poll_interval = Seconds(entry, "poll_interval", device.poll_interval, 0.0, where);
     device.answer_timeout = Seconds(entry, "answer_timeout", device.answer_timeout, 1e-3, where);
+    device.cache_interval = Seconds(entry, "cache_interval", device.cache_interval, 0.0, where);
+    if (const Json::Value* limit = Member(entry, "history_max_bytes")) {
+        const long long bytes =
+            json_keys::WholeNumber(*limit, where, "history_max_bytes", 0, kMostHistory);
+        if (bytes > 0 && bytes < kLeastHistory) {
+            Fail(*limit, where, "\"history_max_bytes\" is 0 (no limit) or from 76 (one block) to " +
+                                    std::to_string(kMostHistory) + ", not " + std::to_string(bytes));
+        }
+        device.history_max_bytes = static_cast<std::uint64_t>(bytes);
+    }
     if (const Json::Value* nut = Member(entry, "nut")) {
         device.nut = nut::ReadSettings(*nut, where);
     }

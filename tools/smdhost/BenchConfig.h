@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,8 @@ struct DeviceConfig {
     std::chrono::milliseconds poll_interval{2000};  // 0: the next cycle at once
     std::chrono::milliseconds answer_timeout{3000};
     nut::DeviceSettings nut = nut::DefaultSettings();  // how NUT shows it ("nut")
+    std::uint64_t history_max_bytes = 0;          // rotated past this; 0: no limit
+    std::chrono::milliseconds cache_interval{0};  // see CacheWrites; 0: every block
 };
 
 struct BenchConfig {

@@ -5,12 +5,16 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <ctime>
 #include <exception>
 
 #include "plugin/Provider.h"
 #include "tools/common/DataBlock.h"
 #include "tools/common/Escape.h"
+#include "tools/common/Plural.h"
 #include "tools/smdhost/AnswerCheck.h"
+#include "tools/smdhost/CacheCheck.h"
+#include "tools/smdhost/PortAccess.h"
 #include "tools/smdhost/PortOwner.h"
 #include "tools/smdhost/StopSignal.h"
 
@@ -54,9 +58,12 @@ BenchDevice::BenchDevice(DeviceConfig config, const safe_file::Folder& state, Ev
       identity_{config_.name, config_.data_id},
       files_(state, config_.data_id, data_block::kSize),
       failures_(log_, identity_),
+      trace_(log_, identity_),
       history_report_(log_, identity_, files_.HistoryPath()),
-      cache_report_(log_, identity_, files_.CachePath())
+      cache_report_(log_, identity_, files_.CachePath()),
+      cache_writes_(config_.cache_interval)
 {
+    files_.LimitHistory(config_.history_max_bytes);
 }
 
 BenchDevice::~BenchDevice()
@@ -107,14 +114,13 @@ void BenchDevice::ReloadCache()
         return;
     }
     const std::string& block = files_.CachedBlock();
-    data_block::Decoded stored;
-    if (!data_block::Decode(reinterpret_cast<const unsigned char*>(block.data()), block.size(),
-                            stored)) {
-        log_.Warning(identity_, files_.CachePath() + " holds " + std::to_string(block.size()) +
-                                    " bytes, not one " + std::to_string(data_block::kSize) +
-                                    "-byte block; it is not handed to the module");
+    const std::string faults = cache_check::Faults(block, config_.data_id, std::time(nullptr));
+    if (!faults.empty()) {
+        SetCacheAside(faults);
         return;
     }
+    data_block::Decoded stored;
+    data_block::Decode(reinterpret_cast<const unsigned char*>(block.data()), block.size(), stored);
     reloading_ = true;
     stored_at_ = data_block::IsoTime(stored.time_stamp);
     try {
@@ -128,6 +134,16 @@ void BenchDevice::ReloadCache()
     reloading_ = false;
 }
 
+void BenchDevice::SetCacheAside(const std::string& faults)
+{
+    const std::string cache = files_.CachePath();
+    safe_file::Error error;
+    const std::string aside = files_.SetCacheAside(error);
+    log_.Warning(identity_, cache + " is refused: " + faults + "; " +
+                                (aside.empty() ? error.text : "kept aside as " + aside) +
+                                ", and the device starts without it");
+}
+
 bool BenchDevice::TakePort()
 {
     if (OpenPort()) {
@@ -138,14 +154,29 @@ bool BenchDevice::TakePort()
                                   ": give the serial device of the UPS, such as /dev/ttyUSB0");
         return false;
     }
-    if (port_code_ == EBUSY) {
+    if (port_code_ == EBUSY || port_code_ == EACCES) {
         log_.Error(identity_, port_error_);
+        return false;
+    }
+    const std::string meant = port_access::DevicePathMeant(config_.port);
+    if (port_code_ == ENOENT && !meant.empty()) {
+        log_.Error(identity_, "port " + config_.port + " does not exist; did you mean " + meant +
+                                  "? Give the device's full path");
         return false;
     }
     return true;  // not there yet: each cycle looks for it again
 }
 
 void BenchDevice::Run(unsigned int cycles)
+{
+    RunCycles(cycles);
+    const std::string last = cache_writes_.Unwritten();
+    if (!last.empty()) {
+        StoreCache(last);
+    }
+}
+
+void BenchDevice::RunCycles(unsigned int cycles)
 {
     auto next = Clock::now();
     for (unsigned int run = 0; cycles == 0 || run < cycles; ++run) {
@@ -170,7 +201,9 @@ BenchDevice::Outcome BenchDevice::RunCycle()
     }
     try {
         driver_->RefreshStatus();
-        return Exchange();
+        const Outcome outcome = Exchange();
+        trace_.Flush();
+        return outcome;
     } catch (const std::exception& error) {
         driver_->Reset();
         return CycleFailed("module", std::string("the module threw: ") + error.what());
@@ -182,6 +215,9 @@ bool BenchDevice::OpenPort()
     if (!port_.Open(config_.port, driver_->BaudRate())) {
         port_code_ = port_.ErrorCode();
         port_error_ = port_code_ == EBUSY ? port_owner::HeldMessage(config_.port) : port_.Error();
+        if (port_code_ == EACCES) {
+            port_error_ += ": " + port_access::DeniedHint(config_.port);
+        }
         return false;
     }
     if (!port_owner::Take(port_.Fd(), config_.port, port_error_)) {
@@ -232,7 +268,7 @@ BenchDevice::Outcome BenchDevice::Exchange()
         if (got == 0) {
             continue;
         }
-        TraceBytes(false, chunk, static_cast<std::size_t>(got));
+        trace_.Received(cycle_, chunk, static_cast<std::size_t>(got));
         fed_total_ += static_cast<std::size_t>(got);
         fed_.append(reinterpret_cast<const char*>(chunk),
                     std::min(static_cast<std::size_t>(got), kFedKept - std::min(kFedKept, fed_.size())));
@@ -253,22 +289,26 @@ BenchDevice::Outcome BenchDevice::Exchange()
 std::string BenchDevice::TimeoutDetail() const
 {
     const std::string count = fed_total_ == 0 ? "" : answer_check::LineCount(last_command_, fed_);
+    const std::string nothing = "; is another program reading the port? fuser -v " + config_.port +
+                                " tells";
     return "no complete answer to \"" + EscapeBytes(last_command_) + "\" within " +
-           SecondsText(config_.answer_timeout) + " (" + std::to_string(fed_total_) +
-           " bytes received" + (count.empty() ? "" : ": " + count) + ")";
+           SecondsText(config_.answer_timeout) + " (" + Counted(fed_total_, "byte") +
+           " received" + (count.empty() ? "" : ": " + count) + (fed_total_ == 0 ? nothing : "") +
+           ")";
 }
 
 std::string BenchDevice::RefusedDetail() const
 {
-    const std::string why = answer_check::Explain(last_command_, fed_, fed_total_);
+    const std::string why = answer_check::Explain(last_command_, fed_, fed_total_, answered_);
     return "the module refused the answer to \"" + EscapeBytes(last_command_) + "\" (" +
-           std::to_string(fed_total_) + " bytes): " +
+           Counted(fed_total_, "byte") + "): " +
            (why.empty() ? "the host finds nothing wrong in it" : why);
 }
 
 BenchDevice::Outcome BenchDevice::CycleFailed(const std::string& reason,
                                               const std::string& detail)
 {
+    trace_.Flush();
     failures_.Failed(cycle_, reason, detail);
     return Outcome::Failed;
 }
@@ -289,20 +329,14 @@ bool BenchDevice::StorageFailed() const
     return history_report_.Lost() > 0 || cache_report_.Lost() > 0;
 }
 
-void BenchDevice::TraceBytes(bool sent, const unsigned char* data, std::size_t len)
-{
-    if (log_.Traced()) {
-        log_.Bytes(identity_, cycle_, sent, data, len);
-    }
-}
-
 int BenchDevice::WriteSerial(SMDVDevice&, const unsigned char* data, unsigned int len)
 {
     last_command_.assign(reinterpret_cast<const char*>(data), len);
+    answered_.swap(fed_);
     fed_.clear();
     fed_total_ = 0;
     answer_deadline_ = Clock::now() + config_.answer_timeout;
-    TraceBytes(true, data, len);
+    trace_.Sent(cycle_, data, len);
     if (!port_.IsOpen() || !port_.Write(data, len)) {
         write_failed_ = true;
         return -1;
@@ -311,11 +345,12 @@ int BenchDevice::WriteSerial(SMDVDevice&, const unsigned char* data, unsigned in
 }
 
 // Bytes left over from an earlier exchange must not count towards this one.
-void BenchDevice::ExchangeStarted(SMDVDevice&) { port_.DiscardInput(); }
+void BenchDevice::ExchangeStarted(SMDVDevice&) { trace_.Discarded(cycle_, port_.DiscardInput()); }
 
 bool BenchDevice::Publish(SMDVDevice&, int type, const unsigned char* data, unsigned int len,
                           bool)
 {
+    trace_.Flush();
     published_ = true;
     if (reloading_) {
         // The block is the cached one with a new stamp: the cache keeps the old.
@@ -324,13 +359,24 @@ bool BenchDevice::Publish(SMDVDevice&, int type, const unsigned char* data, unsi
     }
     failures_.Completed();
     log_.Block(identity_, cycle_, type, data, len);
-    safe_file::Error error;
-    if (files_.StoreCache(data, len, error)) {
-        cache_report_.Stored();
-    } else {
-        cache_report_.Failed(error.text);
+    const std::string block(reinterpret_cast<const char*>(data), len);
+    cache_writes_.Published(block);
+    if (cache_writes_.Due(block, Clock::now())) {
+        StoreCache(block);
     }
     return true;
+}
+
+void BenchDevice::StoreCache(const std::string& block)
+{
+    safe_file::Error error;
+    if (!files_.StoreCache(reinterpret_cast<const unsigned char*>(block.data()),
+                           static_cast<unsigned int>(block.size()), error)) {
+        cache_report_.Failed(error.text);
+        return;
+    }
+    cache_report_.Stored();
+    cache_writes_.Written(block, Clock::now());
 }
 
 bool BenchDevice::StoreHistory(SMDVDevice&, const unsigned char* data, unsigned int len)
@@ -339,9 +385,13 @@ bool BenchDevice::StoreHistory(SMDVDevice&, const unsigned char* data, unsigned 
         return true;
     }
     safe_file::Error error;
-    if (!files_.Append(data, len, error)) {
+    std::string rotated;
+    if (!files_.Append(data, len, error, rotated)) {
         history_report_.Failed(error.text);
         return false;
+    }
+    if (!rotated.empty()) {
+        log_.HistoryRotated(identity_, files_.HistoryPath(), rotated, config_.history_max_bytes);
     }
     history_report_.Stored();
     return true;

@@ -10,8 +10,10 @@
 #include "tools/common/SafeFile.h"
 #include "tools/common/SerialPort.h"
 #include "tools/smdhost/BenchConfig.h"
+#include "tools/smdhost/CacheWrites.h"
 #include "tools/smdhost/EventLog.h"
 #include "tools/smdhost/FailureReport.h"
+#include "tools/smdhost/LineTrace.h"
 #include "tools/smdhost/StateFiles.h"
 
 class SMDSPDeviceProvider;
@@ -65,21 +67,26 @@ public:
     bool CheckBool(SMDVDevice&, const BoolAlarmCheck& check) override;
 
 private:
+    // Renames a cache that fails the host's check and says why.
+    void SetCacheAside(const std::string& faults);
+    void RunCycles(unsigned int cycles);
+    void StoreCache(const std::string& block);
     bool OpenPort();
     void ClosePort();
     Outcome Exchange();
     Outcome CycleFailed(const std::string& reason, const std::string& detail);
     std::string TimeoutDetail() const;
     std::string RefusedDetail() const;
-    void TraceBytes(bool sent, const unsigned char* data, std::size_t len);
 
     DeviceConfig config_;
     EventLog& log_;
     EventLog::Device identity_;
     StateFiles files_;
     FailureReport failures_;
+    LineTrace trace_;
     StorageReport history_report_;
     StorageReport cache_report_;
+    CacheWrites cache_writes_;
     std::shared_ptr<SMDSPDevice> driver_;
     SerialPort port_;
     std::string port_error_;  // why the line could not be opened or taken
@@ -97,6 +104,7 @@ private:
     bool write_failed_ = false;
     std::string last_command_;
     std::string fed_;            // the answer's first bytes, as fed to process()
+    std::string answered_;       // the same of the answer to the command before
     std::size_t fed_total_ = 0;  // bytes fed since the last command
     std::chrono::steady_clock::time_point answer_deadline_{};
 };

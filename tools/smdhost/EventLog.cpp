@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "tools/common/AlarmTexts.h"
+#include "tools/common/CommandLine.h"
 #include "tools/common/DataBlock.h"
 #include "tools/common/Escape.h"
 #include "tools/common/IsoNow.h"
@@ -75,11 +77,15 @@ void EventLog::AlarmChanged(const Device& device, const BoolAlarmCheck& check,
                             unsigned int cycle)
 {
     Json::Value event = Fact("alarm", &device);
-    event["change"] = check.state ? "raised" : "cleared";
+    event["change"] = !check.state ? "cleared" : cycle == 0 ? "restored" : "raised";
     event["key"] = check.signal_key;
     event["alarm_id"] = check.alarm_id;
     event["text"] = check.first_text;
     event["second_text"] = check.second_text;
+    if (const alarm_texts::English* english = alarm_texts::Find(check.signal_key.c_str())) {
+        event["text_en"] = english->first_text;
+        event["second_text_en"] = english->second_text;
+    }
     event["index"] = check.index;
     event["source"] = cycle == 0 ? "cache" : "poll";
     if (cycle != 0) {
@@ -158,6 +164,16 @@ void EventLog::StorageRecovered(const Device& device, const std::string& file, u
     Emit(event);
 }
 
+void EventLog::HistoryRotated(const Device& device, const std::string& file,
+                              const std::string& kept_as, std::uint64_t limit)
+{
+    Json::Value event = Fact("rotated", &device);
+    event["file"] = file;
+    event["kept_as"] = kept_as;
+    event["limit"] = static_cast<Json::UInt64>(limit);
+    Emit(event);
+}
+
 void EventLog::Warning(const Device& device, const std::string& detail)
 {
     Json::Value event = Fact("warning", &device);
@@ -179,14 +195,29 @@ void EventLog::Stopping(const std::string& signal)
     Emit(event);
 }
 
-void EventLog::Bytes(const Device& device, unsigned int cycle, bool sent,
-                     const unsigned char* data, std::size_t len)
+void EventLog::Bytes(const Device& device, unsigned int cycle, const char* direction,
+                     const std::string& bytes, std::size_t chunks,
+                     std::chrono::system_clock::time_point first,
+                     std::chrono::system_clock::time_point last)
 {
     Json::Value event = Fact("trace", &device, true);
     event["cycle"] = cycle;
-    event["direction"] = sent ? "sent" : "received";
-    event["bytes"] = EscapeBytes(data, len);
-    event["length"] = static_cast<Json::UInt64>(len);
+    event["direction"] = direction;
+    event["bytes"] = EscapeBytes(bytes);
+    event["length"] = static_cast<Json::UInt64>(bytes.size());
+    event["chunks"] = static_cast<Json::UInt64>(chunks);
+    event["first"] = IsoAt(first, true);
+    event["last"] = IsoAt(last, true);
+    Emit(event, true, Stream::Trace);
+}
+
+void EventLog::TraceHeader(const std::vector<std::string>& command_line)
+{
+    Json::Value event = Fact("run", nullptr, true);
+    event["version"] = command_line::Version();
+    for (const std::string& word : command_line) {
+        event["command_line"].append(word);
+    }
     Emit(event, true, Stream::Trace);
 }
 

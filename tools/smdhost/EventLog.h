@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -56,6 +58,11 @@ public:
                              const std::string& over, const std::string& detail);
     void StorageRecovered(const Device& device, const std::string& file, unsigned int lost);
 
+    // The history reached its limit: it was kept as `kept_as` and a new one
+    // started.
+    void HistoryRotated(const Device& device, const std::string& file, const std::string& kept_as,
+                        std::uint64_t limit);
+
     void Warning(const Device& device, const std::string& detail);
     void Error(const Device& device, const std::string& detail);
     // The host was asked to stop by a signal.
@@ -63,9 +70,14 @@ public:
 
     // True when an output takes the trace.
     bool Traced() const { return traced_; }
-    // Bytes on the line, to the trace.
-    void Bytes(const Device& device, unsigned int cycle, bool sent, const unsigned char* data,
-               std::size_t len);
+    // Bytes on the line, to the trace: "sent", "received" (in `chunks` from
+    // `first` to `last`) or "discarded" (left on the line before a command).
+    void Bytes(const Device& device, unsigned int cycle, const char* direction,
+               const std::string& bytes, std::size_t chunks,
+               std::chrono::system_clock::time_point first,
+               std::chrono::system_clock::time_point last);
+    // The first line of a run's trace: the version and the command line.
+    void TraceHeader(const std::vector<std::string>& command_line);
 
     struct Totals {
         unsigned int completed = 0;

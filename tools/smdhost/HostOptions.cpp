@@ -11,7 +11,7 @@ namespace {
 using command_line::Arg;
 using command_line::Completes;
 
-enum Id { kModuleOutput = 1000, kNoCache, kAcceptShared, kNut, kPrintUpsConf };
+enum Id { kModuleOutput = 1000, kNoCache, kAcceptShared, kNut, kPrintUpsConf, kBrief, kProbe };
 
 unsigned int Count(const char* text)
 {
@@ -75,16 +75,26 @@ const command_line::Program& HostProgram()
              "else smdhost-state).",
              Completes::Folder},
             {'n', "cycles", 'n', Arg::Required, "N",
-             "Stop after N poll cycles of each device, N from 1 (default: run until SIGINT or "
-             "SIGTERM)."},
+             "Stop after N poll cycles of each device, N from 1 (default: run until SIGINT, "
+             "SIGTERM or SIGHUP)."},
             {'j', "json", 'j', Arg::None, nullptr, "One JSON object per event instead of text."},
+            {kBrief, "brief", 0, Arg::None, nullptr,
+             "One line per cycle: its flags and values, or why it failed; alarm changes and "
+             "other events on lines of their own. The module's lines go to standard error."},
             {'t', "trace", 't', Arg::Optional, "FILE",
-             "Every byte on the lines, both ways, to FILE (default: with the events).",
+             "Every byte on the lines, both ways, a line per command and per answer; appended "
+             "to FILE under a header line per run (default: with the events).",
              Completes::File},
             {kModuleOutput, "module-output", 0, Arg::Required, "FILE",
              "Where the module's own diagnostic lines go (default: standard output; standard "
-             "error with --json).",
+             "error with --json, --brief or --probe).",
              Completes::File},
+            {kProbe, "probe", 0, Arg::Required, "PORT",
+             "Try PORT before configuring anything: list the serial ports, check permission "
+             "and exclusive access, send one \"RS\\r\" and one \"RD\\r\", show the answers and "
+             "what the module made of them, and end with a verdict (needs --module; the answer timeout "
+             "is the first device's of --config, else 3 s).",
+             Completes::Device},
             {kNoCache, "no-cache", 0, Arg::None, nullptr,
              "Do not hand the cached block to the driver at start."},
             {kAcceptShared, "allow-shared-state-dir", 0, Arg::None, nullptr,
@@ -99,10 +109,12 @@ const command_line::Program& HostProgram()
         },
         {
             {"0", "every cycle of every device completed"},
-            {"1", "a cycle failed or the module refused a device's settings"},
+            {"1", "a cycle failed or the module refused a device's settings (--probe: the UPS "
+                  "does not answer as the module reads it)"},
             {"2", "the host could not start"},
             {"3", "a block was not stored, or a state file was refused"},
-            {"4", "a port is held by another program or is no terminal"},
+            {"4", "a port is held by another program, is no terminal, may not be opened or is "
+                  "misnamed"},
             {"128+N", "a second signal N stopped the host at once"},
         },
         "",
@@ -121,6 +133,7 @@ HostOptions ReadHostOptions(int argc, char** argv)
         case 's': options.state_dir = value; break;
         case 'n': options.cycles = Count(value); break;
         case 'j': options.json = true; break;
+        case kBrief: options.brief = true; break;
         case 't':
             options.trace = true;
             options.trace_file = value != nullptr ? value : "";
@@ -130,14 +143,19 @@ HostOptions ReadHostOptions(int argc, char** argv)
         case kAcceptShared: options.accept_shared = true; break;
         case kNut: options.nut_dir = value; break;
         case kPrintUpsConf: options.print_ups_conf = true; break;
+        case kProbe: options.probe = value; break;
         }
     }, [&] { return ModuleLine(options); });
     if (!operands.empty()) {
         command_line::Refuse(HostProgram(), "unexpected argument: " + operands.front());
     }
-    if (options.config.empty() && options.port.empty()) {
-        command_line::Refuse(HostProgram(),
-                             "give a configuration file (--config) or a serial port (--port)");
+    if (options.brief && options.json) {
+        command_line::Refuse(HostProgram(), "--brief is a view for people; --json is for "
+                                            "scripts: give one of them");
+    }
+    if (options.config.empty() && options.port.empty() && options.probe.empty()) {
+        command_line::Refuse(HostProgram(), "give a configuration file (--config), a serial "
+                                            "port (--port) or a port to try (--probe)");
     }
     return options;
 }

@@ -13,12 +13,14 @@ struct HostOptions {
     std::string module_output;
     unsigned int cycles = 0;  // 0: until stopped
     bool json = false;
+    bool brief = false;  // one line per cycle
     bool reload_cache = true;
     bool trace = false;
     std::string trace_file;  // empty: with the events
     bool accept_shared = false;
     std::string nut_dir;  // serve the devices to NUT's upsd from this folder
     bool print_ups_conf = false;
+    std::string probe;  // a port to try, instead of running devices
 };
 
 // The bench host's options, each defined once.

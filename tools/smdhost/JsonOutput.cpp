@@ -2,7 +2,7 @@
 
 #include <json/writer.h>
 
-#include "tools/common/SafeFile.h"
+#include "tools/smdhost/OutputLine.h"
 
 void JsonOutput::Take(const Event& event)
 {
@@ -14,5 +14,5 @@ void JsonOutput::Take(const Event& event)
         return writer;
     }();
     const std::string line = Json::writeString(builder, event.json) + "\n";
-    safe_file::WriteAll(fd_, line.data(), line.size());  // an output that is gone stays quiet
+    WriteOutputLine(fd_, line);
 }

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -76,6 +77,33 @@ std::string Holder(const std::string& path)
         }
     }
     return "";
+}
+
+std::string OtherOpeners(const std::string& path)
+{
+    namespace fs = std::filesystem;
+    std::error_code error;
+    const fs::path device = fs::canonical(path, error);
+    if (error) {
+        return "";
+    }
+    const std::string self = std::to_string(::getpid());
+    std::string openers;
+    for (const auto& process : fs::directory_iterator("/proc", error)) {
+        const std::string pid = process.path().filename().string();
+        if (pid.find_first_not_of("0123456789") != std::string::npos || pid == self) {
+            continue;
+        }
+        std::error_code unseen;  // another user's process, or one that has ended
+        for (const auto& fd : fs::directory_iterator(process.path() / "fd", unseen)) {
+            if (fs::read_symlink(fd.path(), unseen) == device) {
+                openers += (openers.empty() ? "" : ", ") +
+                           process_name::Described(static_cast<pid_t>(std::stol(pid)));
+                break;
+            }
+        }
+    }
+    return openers;
 }
 
 std::string HeldMessage(const std::string& path)

@@ -22,4 +22,8 @@ std::string Holder(const std::string& path);
 // "port P is held by another program: H" for a line another process holds.
 std::string HeldMessage(const std::string& path);
 
+// The other processes that have the device at `path` open, as far as this
+// user may see ("cat (pid 4242), ModemManager (pid 612)"); "" for none.
+std::string OtherOpeners(const std::string& path);
+
 }  // namespace port_owner

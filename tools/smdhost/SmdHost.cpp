@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <functional>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -24,14 +25,18 @@
 #include "tools/common/ExitStatus.h"
 #include "host/HostLibrary.h"
 #include "tools/smdhost/BenchConfig.h"
+#include "tools/smdhost/BriefOutput.h"
 #include "tools/smdhost/BenchDevice.h"
 #include "tools/smdhost/EventLog.h"
 #include "tools/smdhost/HostOptions.h"
 #include "tools/smdhost/JsonOutput.h"
 #include "tools/smdhost/NutOutput.h"
+#include "tools/smdhost/ModuleFile.h"
+#include "tools/smdhost/PortProbe.h"
 #include "tools/smdhost/TextOutput.h"
 #include "plugin/Provider.h"
 #include "tools/common/SafeFile.h"
+#include "tools/smdhost/StartChecks.h"
 #include "tools/smdhost/StopSignal.h"
 
 namespace {
@@ -80,8 +85,10 @@ safe_file::Folder OpenStateFolder(const std::string& path, const HostOptions& op
     safe_file::Folder folder;
     safe_file::Error error;
     if (!folder.Open(path, Rules(options, true), error)) {
-        throw std::runtime_error("state folder: " + error.text);
+        const std::string fix = start_checks::StateFolderFix(error.code);
+        throw std::runtime_error("state folder: " + error.text + (fix.empty() ? "" : "; " + fix));
     }
+    start_checks::CheckStateFolderWritable(folder);
     return folder;
 }
 
@@ -126,7 +133,7 @@ int SeparateOutputs(const HostOptions& options)
     int module_fd = -1;
     if (!options.module_output.empty()) {
         module_fd = OpenOutput(options.module_output, options);
-    } else if (options.json) {
+    } else if (options.json || options.brief || !options.probe.empty()) {
         module_fd = STDERR_FILENO;
     }
     if (module_fd >= 0) {
@@ -138,11 +145,14 @@ int SeparateOutputs(const HostOptions& options)
     return events;
 }
 
-// Text or JSON on a descriptor the host keeps open to the end.
-std::shared_ptr<EventOutput> Console(int fd, bool json)
+// Text, the compact view or JSON on a descriptor the host keeps open to the end.
+std::shared_ptr<EventOutput> Console(int fd, const HostOptions& options)
 {
-    if (json) {
+    if (options.json) {
         return std::make_shared<JsonOutput>(fd);
+    }
+    if (options.brief) {
+        return std::make_shared<BriefOutput>(fd);
     }
     return std::make_shared<TextOutput>(fd);
 }
@@ -151,10 +161,10 @@ std::shared_ptr<EventOutput> Console(int fd, bool json)
 // (when asked for) to `trace_fd` or with the events.
 void AddOutputs(EventLog& log, const HostOptions& options, int events_fd, int trace_fd)
 {
-    const auto events = Console(events_fd, options.json);
+    const auto events = Console(events_fd, options);
     log.AddOutput(events, EventLog::Stream::Events);
     if (options.trace) {
-        log.AddOutput(trace_fd < 0 ? events : Console(trace_fd, options.json),
+        log.AddOutput(trace_fd < 0 ? events : Console(trace_fd, options),
                       EventLog::Stream::Trace);
     }
 }
@@ -174,7 +184,15 @@ std::shared_ptr<SMDSPDeviceProvider> SerialProvider(void* module, const std::str
     throw std::runtime_error(path + " provides no serial-port device");
 }
 
-const char* SignalName(int signal) { return signal == SIGINT ? "SIGINT" : "SIGTERM"; }
+const char* SignalName(int signal)
+{
+    switch (signal) {
+    case SIGINT: return "SIGINT";
+    case SIGHUP: return "SIGHUP";
+    case SIGPIPE: return "SIGPIPE";
+    default: return "SIGTERM";
+    }
+}
 
 struct Refusals {
     bool settings = false;
@@ -281,11 +299,66 @@ int RunDevices(const BenchConfig& config, const HostOptions& options,
     return ExitStatus(devices, refused);
 }
 
+// The module, loaded as the controller loads it; nullptr, with the reason
+// said, when it cannot be.
+void* LoadModule(const std::string& module)
+{
+    const std::string path = ModulePath(module);
+    void* loaded = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (loaded == nullptr) {
+        diagnostics::Error("cannot load " + module + ": " + dlerror() + LoadHint(path) +
+                           module_file::OtherMachine(path));
+    }
+    return loaded;
+}
+
+// Loads the module and runs `run` with its provider; answers what `run`
+// answers, or the status of a host that could not start.
+int WithProvider(const BenchConfig& config,
+                 const std::function<int(const SMDSPDeviceProvider&)>& run)
+{
+    void* module = LoadModule(config.module);
+    if (module == nullptr) {
+        return kCannotStart;
+    }
+    int status = kCannotStart;
+    try {
+        status = run(*SerialProvider(module, config.module));
+    } catch (const std::exception& error) {
+        diagnostics::Error(error.what());
+    }
+    std::cout.flush();
+    dlclose(module);
+    return status;
+}
+
+// --probe PORT: the probe's lines on standard output, the module's on
+// standard error.
+int Probe(const HostOptions& options)
+{
+    BenchConfig config;
+    int out = -1;
+    try {
+        config = ReadConfig(options);
+        out = SeparateOutputs(options);
+    } catch (const std::exception& error) {
+        diagnostics::Error(error.what());
+        return kCannotStart;
+    }
+    return WithProvider(config, [&](const SMDSPDeviceProvider& provider) {
+        return port_probe::Run(options.probe, provider, config.devices.front().answer_timeout,
+                               out);
+    });
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
     const HostOptions options = ReadHostOptions(argc, argv);
+    if (!options.probe.empty()) {
+        return Probe(options);
+    }
     // A file past its size limit must fail its write, not end the host.
     ::signal(SIGXFSZ, SIG_IGN);
     BenchConfig config;
@@ -293,6 +366,7 @@ int main(int argc, char** argv)
     EventLog log;
     try {
         config = ReadConfig(options);
+        start_checks::CheckOneDevicePerPort(config);
         if (options.print_ups_conf) {
             std::fputs(UpsConf(config).c_str(), stdout);
             return kSuccess;
@@ -302,6 +376,9 @@ int main(int argc, char** argv)
             options.trace_file.empty() ? -1 : OpenOutput(options.trace_file, options);
         AddOutputs(log, options, SeparateOutputs(options), trace_fd);
         ServeNut(config, Rules(options, true), log);
+        if (trace_fd >= 0) {
+            log.TraceHeader(std::vector<std::string>(argv, argv + argc));
+        }
     } catch (const std::exception& error) {
         diagnostics::Error(error.what());
         return kCannotStart;
@@ -311,20 +388,7 @@ int main(int argc, char** argv)
         return kCannotStart;
     }
     std::fprintf(stderr, "smdhost: runs on the host library %s\n", HostLibraryPath().c_str());
-    const std::string module_path = ModulePath(config.module);
-    void* module = dlopen(module_path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (module == nullptr) {
-        diagnostics::Error("cannot load " + config.module + ": " + dlerror() + LoadHint(module_path));
-        return kCannotStart;
-    }
-    int status = kCannotStart;
-    try {
-        const auto provider = SerialProvider(module, config.module);
-        status = RunDevices(config, options, *provider, state, log);
-    } catch (const std::exception& error) {
-        diagnostics::Error(error.what());
-    }
-    std::cout.flush();
-    dlclose(module);
-    return status;
+    return WithProvider(config, [&](const SMDSPDeviceProvider& provider) {
+        return RunDevices(config, options, provider, state, log);
+    });
 }

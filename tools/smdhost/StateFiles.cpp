@@ -4,6 +4,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <ctime>
+
+#include "tools/smdhost/HistoryRotation.h"
 
 using safe_file::Failed;
 
@@ -82,11 +86,47 @@ bool StateFiles::CutTornTail(std::string& warning, safe_file::Error& error)
     return true;
 }
 
-bool StateFiles::Append(const unsigned char* data, unsigned int len, safe_file::Error& error)
+std::string StateFiles::SetCacheAside(safe_file::Error& error)
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    ::localtime_r(&now, &local);
+    char stamp[32];
+    std::strftime(stamp, sizeof(stamp), "%Y%m%dT%H%M%S", &local);
+    std::string aside = cache_ + ".rejected-" + stamp;
+    for (int again = 2; ::renameat2(folder_.Fd(), cache_.c_str(), folder_.Fd(), aside.c_str(),
+                                    RENAME_NOREPLACE) != 0;
+         ++again) {
+        if (errno != EEXIST || again > 9) {
+            Failed(error, errno, "cannot set " + CachePath() + " aside");
+            return "";
+        }
+        aside = cache_ + ".rejected-" + stamp + "-" + std::to_string(again);
+    }
+    has_cache_ = false;
+    cached_.clear();
+    return folder_.PathOf(aside);
+}
+
+void StateFiles::LimitHistory(std::uint64_t max_bytes)
+{
+    history_limit_ = history_rotation::WholeBlocks(max_bytes, block_size_);
+}
+
+bool StateFiles::Append(const unsigned char* data, unsigned int len, safe_file::Error& error,
+                        std::string& rotated)
 {
     std::string warning;
+    rotated.clear();
     if (history_fd_ < 0 && !OpenHistory(warning, error)) {
         return false;
+    }
+    if (history_rotation::Due(history_size_, len, history_limit_)) {
+        CloseHistory();
+        rotated = history_rotation::Rotate(folder_, history_, error);
+        if (rotated.empty() || !OpenHistory(warning, error)) {
+            return false;
+        }
     }
     struct stat st {};
     if (::fstat(history_fd_, &st) == 0 && st.st_nlink == 0) {

@@ -2,6 +2,7 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -35,8 +36,19 @@ public:
     bool HasCache() const { return has_cache_; }
     const std::string& CachedBlock() const { return cached_; }
 
+    // Renames the cache to "<data_id>.cache.rejected-<local time>" (never
+    // over another file) and forgets it; answers the new path, "" with
+    // `error` set when it could not be renamed.
+    std::string SetCacheAside(safe_file::Error& error);
+
+    // Keeps the history within `max_bytes` (whole blocks; 0: no limit) by
+    // rotating it, see HistoryRotation.h.
+    void LimitHistory(std::uint64_t max_bytes);
+
     // Appends one block whole, or nothing: a short write is rolled back.
-    bool Append(const unsigned char* data, unsigned int len, safe_file::Error& error);
+    // `rotated` names the predecessor when the block started a new history.
+    bool Append(const unsigned char* data, unsigned int len, safe_file::Error& error,
+                std::string& rotated);
     bool StoreCache(const unsigned char* data, unsigned int len, safe_file::Error& error);
 
     std::string HistoryPath() const { return folder_.PathOf(history_); }
@@ -55,4 +67,5 @@ private:
     bool has_cache_ = false;
     int history_fd_ = -1;
     off_t history_size_ = 0;
+    std::uint64_t history_limit_ = 0;  // whole blocks' bytes; 0: none
 };

@@ -18,14 +18,15 @@ int g_wake[2] = {-1, -1};
 
 extern "C" void OnStopSignal(int signal)
 {
-    if (g_requested.load()) {
+    // A closed terminal's hang-up comes from the terminal and again from the
+    // shell: only a second SIGINT or SIGTERM means "at once".
+    if (g_requested.load() && signal != SIGHUP) {
         static const char kAtOnce[] = "smdhost: second signal: stopping at once\n";
         [[maybe_unused]] const ssize_t ignored = ::write(STDERR_FILENO, kAtOnce, sizeof(kAtOnce) - 1);
         _exit(128 + signal);
     }
     const int saved = errno;
-    g_signal.store(signal);
-    StopSignal::Request();
+    StopSignal::Request(signal);
     errno = saved;
 }
 
@@ -41,11 +42,17 @@ bool StopSignal::Install()
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
+    // A reader that goes (`smdhost | head`) must not end the host between the
+    // writes of a cycle: its outputs see EPIPE and ask for a stop instead.
+    ::signal(SIGPIPE, SIG_IGN);
     return true;
 }
 
-void StopSignal::Request()
+void StopSignal::Request(int signal)
 {
+    int none = 0;
+    g_signal.compare_exchange_strong(none, signal);
     if (g_requested.exchange(true)) {
         return;
     }

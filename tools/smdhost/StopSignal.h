@@ -2,10 +2,11 @@
 
 #include <chrono>
 
-// SIGINT and SIGTERM turned into a request to stop, which every device thread
+// SIGINT, SIGTERM and SIGHUP (a terminal closed, an ssh session dropped)
+// turned into a request to stop, which every device thread
 // sees at once: between cycles they wait on it instead of sleeping, and
-// during an exchange their wait for the line watches it too. A second signal
-// ends the process at once (status 128 + the signal's number): stored files
+// during an exchange their wait for the line watches it too. A second SIGINT
+// or SIGTERM ends the process at once (status 128 + the signal's number): stored files
 // are whole at every moment, so nothing is torn by it.
 class StopSignal {
 public:
@@ -15,8 +16,9 @@ public:
     // pipe that wakes the waiting threads.
     static bool Install();
 
-    // Asks every thread to stop, as the signals do.
-    static void Request();
+    // Asks every thread to stop, as the signals do; `signal` names why (the
+    // first reason given stays).
+    static void Request(int signal = 0);
     static bool Requested();
     // The signal that asked, 0 when none did.
     static int Signal();

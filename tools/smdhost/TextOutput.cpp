@@ -2,8 +2,10 @@
 
 #include <cstdio>
 #include <cstring>
+#include <map>
 
-#include "tools/common/SafeFile.h"
+#include "tools/common/Plural.h"
+#include "tools/smdhost/OutputLine.h"
 #include "ups/UpsProtocol.h"
 
 namespace {
@@ -66,14 +68,18 @@ std::string Block(const Json::Value& e)
 
 std::string Alarm(const Json::Value& e)
 {
-    const bool raised = e["change"].asString() == "raised";
-    std::string text = (raised ? "ALARM RAISED  #" : "alarm cleared #") + e["index"].asString() +
-                       " " + e["key"].asString() + " " + e["alarm_id"].asString() + " " +
-                       e["text"].asString();
-    if (e["second_text"] != e["text"]) {
-        text += " / " + e["second_text"].asString();
+    static const std::map<std::string, std::string> kChange = {
+        {"raised", "ALARM RAISED  #"}, {"cleared", "alarm cleared #"},
+        {"restored", "alarm restored #"}};
+    const bool two = e["second_text"] != e["text"];
+    std::string text = kChange.at(e["change"].asString()) + e["index"].asString() + " " +
+                       e["key"].asString() + " " + e["alarm_id"].asString() + " " +
+                       e["text"].asString() + (two ? " / " + e["second_text"].asString() : "");
+    if (e.isMember("text_en")) {
+        text += " (" + e["text_en"].asString() +
+                (two ? " / " + e["second_text_en"].asString() : "") + ")";
     }
-    return text + (e["source"] == "cache" ? " (from the cached block)" : "");
+    return text + (e["source"] == "cache" ? ", on in the cached block" : "");
 }
 
 std::string CycleFailed(const Json::Value& e)
@@ -84,20 +90,21 @@ std::string CycleFailed(const Json::Value& e)
 
 std::string Stale(const Json::Value& e)
 {
-    return "data stale: " + e["failed_cycles"].asString() +
-           " cycles failed in a row; from now on one line a minute sums up the failures";
+    return "data stale: " + Counted(e["failed_cycles"].asUInt(), "cycle") +
+           " failed in a row; from now on one line a minute sums up the failures";
 }
 
 std::string StillFailing(const Json::Value& e)
 {
-    return "still failing: " + e["failed_cycles"].asString() + " cycles in a row over " +
+    return "still failing: " + Counted(e["failed_cycles"].asUInt(), "cycle") + " in a row over " +
            e["over"].asString() + "; last " + e["last"].asString();
 }
 
 std::string Reestablished(const Json::Value& e)
 {
-    return "communication re-established after " + e["failed_cycles"].asString() +
-           " failed cycles over " + e["over"].asString() + "; last " + e["last"].asString();
+    return "communication re-established after " +
+           Counted(e["failed_cycles"].asUInt(), "failed cycle") + " over " +
+           e["over"].asString() + "; last " + e["last"].asString();
 }
 
 std::string Storage(const Json::Value& e)
@@ -108,11 +115,18 @@ std::string Storage(const Json::Value& e)
                "; further failures of this file are counted, with a reminder each minute";
     }
     if (state == "failing") {
-        return "error: still " + e["detail"].asString() + ": " + e["lost"].asString() +
-               " blocks not stored over " + e["over"].asString();
+        return "error: still " + e["detail"].asString() + ": " +
+               Counted(e["lost"].asUInt(), "block") + " not stored over " + e["over"].asString();
     }
-    return e["file"].asString() + " takes blocks again, after " + e["lost"].asString() +
-           " blocks that were not stored";
+    return e["file"].asString() + " takes blocks again, after " +
+           Counted(e["lost"].asUInt(), "block that was", "blocks that were") + " not stored";
+}
+
+std::string Rotated(const Json::Value& e)
+{
+    return "history " + e["file"].asString() + " reached its limit of " +
+           Counted(e["limit"].asUInt64(), "byte") + ": kept as " + e["kept_as"].asString() +
+           " (over any older one), a new one started";
 }
 
 std::string Warning(const Json::Value& e) { return "warning: " + e["detail"].asString(); }
@@ -125,10 +139,35 @@ std::string Stopping(const Json::Value& e)
            "host at once";
 }
 
+// "09:04:30.101" of an ISO 8601 time with milliseconds.
+std::string TimeOfDay(const Json::Value& time) { return time.asString().substr(11, 12); }
+
 std::string Trace(const Json::Value& e)
 {
-    return "cycle " + e["cycle"].asString() + " " + e["direction"].asString() + " " +
-           e["length"].asString() + " bytes: \"" + e["bytes"].asString() + "\"";
+    const std::string direction = e["direction"].asString();
+    const std::size_t chunks = e["chunks"].asUInt();
+    std::string when;
+    if (direction == "received") {
+        when = " in " + Counted(chunks, "chunk") +
+               (chunks == 1 ? " at " + TimeOfDay(e["first"])
+                            : " from " + TimeOfDay(e["first"]) + " to " + TimeOfDay(e["last"]));
+    } else if (direction == "discarded") {
+        when = " left on the line before the command";
+    }
+    return "cycle " + e["cycle"].asString() + " " + direction + " " +
+           Counted(e["length"].asUInt(), "byte") + when + ": \"" + e["bytes"].asString() + "\"";
+}
+
+// The first line of a run in a trace file.
+std::string Run(const Json::Value& e)
+{
+    std::string words;
+    for (const Json::Value& word : e["command_line"]) {
+        const std::string text = word.asString();
+        const bool quoted = text.empty() || text.find_first_of(" \t'\"\\$") != std::string::npos;
+        words += (words.empty() ? "" : " ") + (quoted ? "'" + text + "'" : text);
+    }
+    return "smdhost " + e["version"].asString() + " started: " + words;
 }
 
 std::string Summary(const Json::Value& e)
@@ -136,11 +175,11 @@ std::string Summary(const Json::Value& e)
     const unsigned int completed = e["completed"].asUInt();
     const unsigned int failed = e["failed"].asUInt();
     const unsigned int lost = e["not_stored"].asUInt();
-    return std::to_string(completed + failed) + " cycles: " + std::to_string(completed) +
-           " completed, " + std::to_string(failed) + " failed" +
-           (e["interrupted"].asBool() ? ", one more interrupted" : "") +
-           (e["stale"].asBool() ? "; data stale" : "") +
-           (lost > 0 ? "; " + std::to_string(lost) + " blocks not stored" : "");
+    const bool interrupted = e["interrupted"].asBool();
+    return Counted(completed + failed + (interrupted ? 1 : 0), "cycle") + ": " +
+           std::to_string(completed) + " completed, " + std::to_string(failed) + " failed" +
+           (interrupted ? ", 1 interrupted" : "") + (e["stale"].asBool() ? "; data stale" : "") +
+           (lost > 0 ? "; " + Counted(lost, "block") + " not stored" : "");
 }
 
 // How each kind of event reads.
@@ -159,10 +198,12 @@ const Kind kKinds[] = {
     {"still_failing", StillFailing},
     {"reestablished", Reestablished},
     {"storage", Storage},
+    {"rotated", Rotated},
     {"warning", Warning},
     {"error", Error},
     {"stopping", Stopping},
     {"trace", Trace},
+    {"run", Run},
     {"summary", Summary},
 };
 
@@ -182,16 +223,19 @@ std::string TextOutput::Text(const Event& event)
     return kind;
 }
 
+std::string TextOutput::Line(const Json::Value& event, const std::string& text)
+{
+    const std::string device = event.isMember("device") ? "[" + event["device"].asString() +
+                                                              " " + event["data_id"].asString() +
+                                                              "] "
+                                                        : std::string();
+    return event["time"].asString() + " " + device + text + "\n";
+}
+
 void TextOutput::Take(const Event& event)
 {
     const std::string text = Text(event);
-    if (text.empty()) {
-        return;
+    if (!text.empty()) {
+        WriteOutputLine(fd_, Line(event.json, text));
     }
-    const Json::Value& json = event.json;
-    const std::string device = json.isMember("device") ? "[" + json["device"].asString() + " " +
-                                                             json["data_id"].asString() + "] "
-                                                       : std::string();
-    const std::string line = json["time"].asString() + " " + device + text + "\n";
-    safe_file::WriteAll(fd_, line.data(), line.size());  // an output that is gone stays quiet
 }

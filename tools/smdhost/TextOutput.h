@@ -16,6 +16,10 @@ public:
     // a person's view does not show.
     static std::string Text(const Event& event);
 
+    // The whole line: the event's time, "[name data_id] " when it has a
+    // device, the text and a newline.
+    static std::string Line(const Json::Value& event, const std::string& text);
+
 private:
     int fd_;
 };

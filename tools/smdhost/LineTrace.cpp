@@ -1,0 +1,51 @@
+#include "tools/smdhost/LineTrace.h"
+
+void LineTrace::Sent(unsigned int cycle, const unsigned char* data, std::size_t len)
+{
+    if (!log_.Traced()) {
+        return;
+    }
+    Flush();
+    const auto now = std::chrono::system_clock::now();
+    log_.Bytes(device_, cycle, "sent", std::string(reinterpret_cast<const char*>(data), len), 1,
+               now, now);
+}
+
+void LineTrace::Received(unsigned int cycle, const unsigned char* data, std::size_t len)
+{
+    if (!log_.Traced()) {
+        return;
+    }
+    const auto now = Clock::now();
+    if (!pending_.empty() && (cycle != cycle_ || now - last_ > kGap)) {
+        Flush();
+    }
+    if (pending_.empty()) {
+        cycle_ = cycle;
+        first_at_ = std::chrono::system_clock::now();
+    }
+    pending_.append(reinterpret_cast<const char*>(data), len);
+    ++chunks_;
+    last_ = now;
+    last_at_ = std::chrono::system_clock::now();
+}
+
+void LineTrace::Discarded(unsigned int cycle, const std::string& bytes)
+{
+    if (!log_.Traced() || bytes.empty()) {
+        return;
+    }
+    Flush();
+    const auto now = std::chrono::system_clock::now();
+    log_.Bytes(device_, cycle, "discarded", bytes, 1, now, now);
+}
+
+void LineTrace::Flush()
+{
+    if (pending_.empty()) {
+        return;
+    }
+    log_.Bytes(device_, cycle_, "received", pending_, chunks_, first_at_, last_at_);
+    pending_.clear();
+    chunks_ = 0;
+}
