@@ -492,7 +492,7 @@ TEST_F(EndToEnd, ModuleThatCannotBeLoadedIsNamedWithTheLoadersReason)
     EXPECT_EQ(loaded.Wait(seconds(10)), 2);
     EXPECT_NE(ReadFile(dir + "/board.err")
                   .find("wrong ELF class: ELFCLASS32; " + board +
-                        " is built for 32-bit MIPS (the board's build), this smdhost for "),
+                        " is built for 32-bit little-endian MIPS (the board's build), this smdhost for "),
               std::string::npos)
         << ReadFile(dir + "/board.err");
 }
