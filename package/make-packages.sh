@@ -21,6 +21,10 @@ board=$(cd "${3:?$usage}" && pwd)
 top=$(cd "$(dirname "$0")/.." && pwd)
 fail() { echo "package: error: $*" >&2; exit 1; }
 
+# CPack gives the members of a .deb's outer archive the modes of the files it
+# writes, which the umask decides.
+umask 022
+
 cached() { sed -n "s/^$1:[A-Z]*=//p" "$2/CMakeCache.txt"; }
 full_version() { sed -n 's/^#define QUILL_VERSION "\(.*\)"$/\1/p' "$1/generated/QuillVersion.h"; }
 version=$(cached CMAKE_PROJECT_VERSION "$native")
