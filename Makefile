@@ -258,6 +258,32 @@ board: deps board-image
 	cmake --build --preset dev --target upssim
 	board/shell.sh $(BOARD_IMAGE) build/dev/bin/upssim $(BOARD_SCENARIO)
 
+# ---- Releases ----------------------------------------------------------------------
+# `make package` writes build/packages: the board's archive and its debug files,
+# the Debian packages of the module and the tools for the build machine and the
+# board, and SHA256SUMS, from release builds (build/release, build/release-mipsel:
+# stripped, debug files apart, no tests). It refuses a version NEWS.md does not
+# name. `make test-package` checks them: lintian on each package, the build
+# machine's packages installed into a throwaway root and run, and the whole
+# release made again from a clone of the commit in another folder, which must
+# give the same bytes (a clean checkout only). Neither is part of `make test`.
+.PHONY: package package-deps test-package
+
+package-deps:
+	@cmake/install-deps.sh base package
+
+package: package-deps mipsel-deps
+	package/news-to-changelog.sh --check .
+	cmake --preset release
+	cmake --build --preset release
+	cmake --preset release-mipsel
+	cmake --build --preset release-mipsel
+	package/make-packages.sh build/packages build/release build/release-mipsel
+
+test-package: package
+	package/check-packages.sh build/packages
+	package/check-reproducible.sh build/packages
+
 # ---- Every suite -------------------------------------------------------------------
 test:
 	$(MAKE) $(TEST_SUITES)

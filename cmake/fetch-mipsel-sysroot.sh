@@ -4,10 +4,17 @@
 # is installed system-wide. The C and C++ runtimes come with the cross
 # toolchain in /usr/mipsel-linux-gnu. Given packages are unpacked instead of
 # those (the emulated board's root). Does nothing when the sysroot already
-# holds this package list.
-# Usage: cmake/fetch-mipsel-sysroot.sh [SYSROOT [PACKAGE...]]   (default build/sysroot-mipsel)
+# holds this package list. With --apart, each package goes to a folder of its
+# own, SYSROOT/PACKAGE, with its control files (shlibs, symbols) in DEBIAN/,
+# where dpkg-shlibdeps -S reads them.
+# Usage: cmake/fetch-mipsel-sysroot.sh [--apart] [SYSROOT [PACKAGE...]]   (default build/sysroot-mipsel)
 set -euo pipefail
 
+apart=
+if [ "${1:-}" = --apart ]; then
+    apart=--apart
+    shift
+fi
 sysroot=${1:-build/sysroot-mipsel}
 shift $(($# > 0 ? 1 : 0))
 packages=(
@@ -23,7 +30,7 @@ if [ $# -gt 0 ]; then
 fi
 stamp="$sysroot/.packages"
 
-if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "${packages[*]}" ]; then
+if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$apart${apart:+ }${packages[*]}" ]; then
     exit 0
 fi
 
@@ -56,7 +63,14 @@ if ! download; then
     download
 fi
 for deb in "$debs"/*.deb; do
-    dpkg -x "$deb" "$sysroot"
+    if [ -n "$apart" ]; then
+        package=$(basename "${deb%%_*}")
+        rm -rf "${sysroot:?}/$package"
+        dpkg -x "$deb" "$sysroot/$package"
+        dpkg-deb -e "$deb" "$sysroot/$package/DEBIAN"
+    else
+        dpkg -x "$deb" "$sysroot"
+    fi
 done
 rm -rf "$debs"
-echo "${packages[*]}" >"$stamp"
+echo "$apart${apart:+ }${packages[*]}" >"$stamp"

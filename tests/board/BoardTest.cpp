@@ -244,6 +244,14 @@ TEST_F(EmulatedBoard, KeepsOneHistoryBlockPerCompletedCycle)
     EXPECT_EQ(board.Fact("history-bytes"), static_cast<double>(completed * kBlockSize));
 }
 
+// A board's memory is scarce: the host ran in under 5 MB, and once in 68 MB
+// when reading the module's version took a buffer of the largest file.
+TEST_F(EmulatedBoard, SmdhostStaysWithinAFewMegabytes)
+{
+    ASSERT_GT(board.Fact("peak-kb"), 0) << "no peak memory measured";
+    EXPECT_LT(board.Fact("peak-kb"), 16 * 1024);
+}
+
 TEST_F(EmulatedBoard, ModuleNeedsNoUnalignedFixUpsFromTheKernel)
 {
     ASSERT_GE(board.Fact("unaligned-before-run"), 0) << "no count of unaligned fix-ups";

@@ -31,7 +31,7 @@ cmp -s "$build/quillmarups.so" "$module" ||
     fail "the installed module is not the file the build made, which README says to copy"
 "$source_dir/cmake/check-module-symbols.sh" --target mipsel "$module" >/dev/null
 for file in bin/smdhost bin/smdhist bin/upssim lib/smdhost/libsmdhost_framework.so \
-    share/man/man1/smdhost.1 share/bash-completion/completions/smdhist \
+    share/man/man1/smdhost.1.gz share/bash-completion/completions/smdhist \
     share/smdhost/init.d/smdhost lib/systemd/system/smdhost.service; do
     [ -f "$root/tools/$file" ] || fail "the tools component lacks $file: $(installed tools)"
 done

@@ -22,6 +22,7 @@
 #include <json/value.h>
 #include <json/writer.h>
 
+#include "QuillVersion.h"
 #include "sim/UpsFaults.h"
 #include "tests/e2e/HostFixture.h"
 
@@ -272,6 +273,21 @@ TEST_F(EndToEnd, BriefViewHasOneLinePerCycleAndAlarmChangesOnLinesOfTheirOwn)
     EXPECT_EQ(lines[5], "ALARM RAISED  #3 suf 08001 市电掉电 (mains failure)");
     EXPECT_EQ(lines[6], "3 cycles: 2 completed, 1 failed");
     EXPECT_NE(Errors().find("rvSize is 0"), std::string::npos) << "the module's lines aside";
+}
+
+TEST_F(EndToEnd, StartSaysTheVersionsOfTheHostAndOfTheModuleItRuns)
+{
+    StartSim(R"({"steps": [{"polls": 1}]})");
+    Events events;
+    ASSERT_EQ(RunHost(WriteConfig(1.0), 1, events), 0) << Errors();
+
+    const Json::Value start = Of(events, "start").at(0);
+    EXPECT_EQ(start["version"].asString(), QUILL_VERSION);
+    EXPECT_EQ(start["module_version"].asString(), "quillmarups " QUILL_VERSION);
+    EXPECT_NE(Errors().find("smdhost: version " QUILL_VERSION "; module quillmarups " QUILL_VERSION
+                            "\nsmdhost: runs on the host library "),
+              std::string::npos)
+        << Errors();
 }
 
 // ---- History and cache --------------------------------------------------------------

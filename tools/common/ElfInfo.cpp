@@ -81,8 +81,14 @@ bool ReadElfInfo(const std::string& path, ElfInfo& info, std::string& error)
         error = std::strerror(errno);
         return false;
     }
+    // As much as the file holds: smdhost reads its module at every start,
+    // on a board too, where a buffer of the most would be resident memory.
+    in.seekg(0, std::ios::end);
+    const std::streamoff size = in.tellg();
+    in.seekg(0, std::ios::beg);
     std::string file;
-    file.resize(kMostRead);
+    file.resize(static_cast<std::size_t>(std::max<std::streamoff>(
+        0, std::min<std::streamoff>(size, static_cast<std::streamoff>(kMostRead)))));
     in.read(&file[0], static_cast<std::streamsize>(file.size()));
     file.resize(static_cast<std::size_t>(in.gcount()));
     if (file.size() < 52 || file.compare(0, 4, "\x7f" "ELF") != 0 || (file[4] != 1 && file[4] != 2) ||
@@ -126,4 +132,11 @@ std::string ModuleVersion(const ElfInfo& info)
         }
     }
     return "";
+}
+
+std::string ModuleFileVersion(const std::string& path)
+{
+    ElfInfo info;
+    std::string error;
+    return ReadElfInfo(path, info, error) ? ModuleVersion(info) : "";
 }

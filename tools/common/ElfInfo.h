@@ -22,3 +22,7 @@ std::string ElfKind(const ElfInfo& info);
 
 // The module's version ("quillmarups 1.1.0"), or "" when it carries none.
 std::string ModuleVersion(const ElfInfo& info);
+
+// The version the module file at `path` carries, read without loading it; ""
+// when it carries none or is no ELF file.
+std::string ModuleFileVersion(const std::string& path);

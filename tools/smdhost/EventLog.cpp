@@ -46,6 +46,8 @@ void EventLog::Started(const Device& device, const std::string& type, const std:
     event["baud"] = baud;
     event["poll_interval"] = poll_seconds;
     event["answer_timeout"] = timeout_seconds;
+    event["version"] = command_line::Version();
+    event["module_version"] = module_version_;
     Emit(event);
 }
 

@@ -28,6 +28,9 @@ public:
 
     // Adds an output for one stream; made before the devices start.
     void AddOutput(std::shared_ptr<EventOutput> output, Stream stream);
+    // The module's version, as its file carries it, for the start events;
+    // given before the devices start.
+    void SetModuleVersion(const std::string& version) { module_version_ = version; }
 
     void Started(const Device& device, const std::string& type, const std::string& port,
                  int baud, double poll_seconds, double timeout_seconds);
@@ -98,5 +101,6 @@ private:
 
     std::vector<std::pair<std::shared_ptr<EventOutput>, Stream>> outputs_;
     bool traced_ = false;
+    std::string module_version_;
     std::mutex mutex_;
 };

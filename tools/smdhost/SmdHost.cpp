@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "tools/common/Diagnostics.h"
+#include "tools/common/ElfInfo.h"
 #include "tools/common/ExitStatus.h"
 #include "host/HostLibrary.h"
 #include "tools/smdhost/BenchConfig.h"
@@ -387,6 +388,11 @@ int main(int argc, char** argv)
         diagnostics::Error(std::string("cannot watch for signals: ") + std::strerror(errno));
         return kCannotStart;
     }
+    // Which versions ran, for whoever reads a log of it later.
+    const std::string module_version = ModuleFileVersion(config.module);
+    log.SetModuleVersion(module_version);
+    std::fprintf(stderr, "smdhost: version %s; module %s\n", command_line::Version(),
+                 module_version.empty() ? "without a version" : module_version.c_str());
     std::fprintf(stderr, "smdhost: runs on the host library %s\n", HostLibraryPath().c_str());
     return WithProvider(config, [&](const SMDSPDeviceProvider& provider) {
         return RunDevices(config, options, provider, state, log);
