@@ -1,9 +1,6 @@
 // smdhist's time series taken in by the real databases: Prometheus's promtool
 // turns --openmetrics into TSDB blocks, and a private InfluxDB takes
 // --influx; what they read back is the stored floats and times exactly.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -19,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/e2e/SmdhistRun.h"
+#include "tests/e2e/LoopbackPort.h"
 #include "tests/support/HistoryMaker.h"
 
 namespace {
@@ -165,20 +163,6 @@ std::vector<std::string> Cells(const std::string& line)
         cells.emplace_back();
     }
     return cells;
-}
-
-// A port on the loopback that nothing listens on now.
-int FreePort()
-{
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof(address);
-    bind(fd, reinterpret_cast<sockaddr*>(&address), size);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-    close(fd);
-    return ntohs(address.sin_port);
 }
 
 TEST_F(TimeSeries, InfluxLinesBecomeInfluxDBPointsThatHoldTheStoredFloatsAndTimes)
