@@ -2,7 +2,6 @@
 // its own upsd (and upsmon) on a private folder and port, never the system's,
 // and reads what upsc, upsmon and a raw client on the driver socket see while
 // upssim plays a scenario.
-#include <netinet/in.h>
 #include <pwd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -19,6 +18,7 @@
 #include <vector>
 
 #include "tests/e2e/HostFixture.h"
+#include "tests/e2e/LoopbackPort.h"
 #include "tools/common/CommandLine.h"
 
 namespace {
@@ -37,20 +37,6 @@ struct Upsc {
     std::map<std::string, std::string> variables;
     std::string error;
 };
-
-// A port on the loopback nobody listens on now.
-int FreePort()
-{
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof(address);
-    bind(fd, reinterpret_cast<sockaddr*>(&address), size);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-    close(fd);
-    return ntohs(address.sin_port);
-}
 
 std::string UserName()
 {
@@ -328,10 +314,16 @@ TEST_F(Nut, UpsmonAsPrimaryIsToldOnBatteryAndLowBatteryAndRunsItsShutdownCommand
         std::ofstream(etc + "/upsmon.conf", std::ios::app) << "NOTIFYFLAG " << notice << " EXEC\n";
     }
     chmod((etc + "/upsmon.conf").c_str(), 0600);
-    auto host = StartHost(config, "", Serving());
-    Events events;
-    ASSERT_TRUE(ReadUntil(*host, events, "block"));
+    // upsmon logged in before the host polls, so that it sees "on battery" alone whatever its
+    // start costs; seeing OB LB at its first look, it tells LOWBATT before ONBATT.
     Child upsmon({kUpsmon, "-F", "-p"}, dir + "/upsmon.err", NutEnvironment());
+    const std::string clients = "ups-nut@127.0.0.1:" + std::to_string(port);
+    for (const auto deadline = Clock::now() + seconds(20);
+         RunUpsc({"-c", clients}).variables.count("127.0.0.1") == 0 && Clock::now() < deadline;) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    ASSERT_EQ(RunUpsc({"-c", clients}).variables.count("127.0.0.1"), 1u) << ReadFile(dir + "/upsmon.err");
+    auto host = StartHost(config, "", Serving());
 
     for (const auto deadline = Clock::now() + seconds(40);
          !fs::exists(dir + "/shut-down") && Clock::now() < deadline;) {
