@@ -115,9 +115,10 @@ board-doc: mipsel-deps
 
 # ---- Reliability: sanitizers, valgrind, fuzzing, coverage ---------------------------
 # The suite runs the unit tests and the fuzz corpus under ASan+UBSan (clang),
-# the loaded module under valgrind, each fuzz target for FUZZ_TEST_SECONDS and
-# the unit tests' coverage of the module's code. `make fuzz` fuzzes each target
-# for FUZZ_SECONDS; `make coverage` also writes build/coverage/coverage.html.
+# the loaded module under valgrind, the fuzz targets side by side for
+# FUZZ_TEST_SECONDS and the unit tests' coverage of the module's code. `make fuzz`
+# fuzzes each target for FUZZ_SECONDS; `make coverage` also writes
+# build/coverage/coverage.html.
 # docs/reliability.md tells what each finds.
 TEST_SUITES += test-asan test-valgrind test-fuzz test-coverage
 .PHONY: test-asan test-valgrind fuzz-build fuzz test-fuzz fuzz-seeds coverage test-coverage
@@ -151,9 +152,12 @@ fuzz: fuzz-build
 	@for target in $(FUZZ_TARGETS); do \
 		fuzz/run-fuzz.sh build/fuzz $$target $(FUZZ_SECONDS) || exit 1; done
 
+# The targets fuzz side by side (each its own corpus and log), so the suite takes
+# FUZZ_TEST_SECONDS once, not once per target.
 test-fuzz: fuzz-build
-	@for target in $(FUZZ_TARGETS); do \
-		fuzz/run-fuzz.sh build/fuzz $$target $(FUZZ_TEST_SECONDS) --fresh || exit 1; done
+	@pids=; for target in $(FUZZ_TARGETS); do \
+		fuzz/run-fuzz.sh build/fuzz $$target $(FUZZ_TEST_SECONDS) --fresh & pids="$$pids $$!"; done; \
+	failed=0; for pid in $$pids; do wait $$pid || failed=1; done; exit $$failed
 
 # After a change to the protocol tables or the simulator's faults.
 fuzz-seeds: fuzz-build
