@@ -28,25 +28,25 @@ int OpenHistory(const std::string& path, std::string& error)
         }
         return dup(STDIN_FILENO);
     }
-    // Not blocking: a FIFO at the path must be known as one before the open waits for a writer.
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    // A FIFO is opened once, and waits for its writer as cat's open does: a
+    // look first with a reader that does not wait would let a writer in, and
+    // what it wrote would go with that reader. Anything else is opened without
+    // waiting (a terminal's open can wait for its line) and then looked at.
+    struct stat status {};
+    const bool fifo = ::stat(path.c_str(), &status) == 0 && S_ISFIFO(status.st_mode);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | (fifo ? 0 : O_NONBLOCK));
     if (fd < 0) {
         error = std::strerror(errno);
         return -1;
     }
-    struct stat status {};
     if (fstat(fd, &status) != 0 || !(S_ISREG(status.st_mode) || S_ISFIFO(status.st_mode))) {
         error = S_ISDIR(status.st_mode) ? "a directory" : "neither a regular file nor a pipe";
         ::close(fd);
         return -1;
     }
-    if (S_ISFIFO(status.st_mode)) {
-        // A pipe is read as cat reads it: the open waits for its writer.
-        ::close(fd);
-        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) {
-            error = std::strerror(errno);
-        }
+    if (!fifo && S_ISFIFO(status.st_mode)) {
+        // Made a FIFO between the look and the open: read it as one, waiting.
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     }
     return fd;
 }
