@@ -12,9 +12,10 @@ else()
     find_package(GTest REQUIRED)
 endif()
 
-# A test program's own code only drives what it tests (the module, the tools and
-# the libraries keep the build's optimisation): compiled without optimisation
-# it takes half the time, and optimised the test files were half of every build.
+# A test program: the project's warnings, and no optimisation. Its own code only
+# drives what it tests (the module, the tools and the libraries keep the build's
+# optimisation); optimised, the test files were half of every build's compile time.
 function(quill_test_program target)
+    quill_warnings(${target})
     target_compile_options(${target} PRIVATE -O0)
 endfunction()

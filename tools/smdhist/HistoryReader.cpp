@@ -45,7 +45,8 @@ int OpenHistory(const std::string& path, std::string& error)
         return -1;
     }
     if (!fifo && S_ISFIFO(status.st_mode)) {
-        // Made a FIFO between the look and the open: read it as one, waiting.
+        // Made a FIFO between the look and the open: read as a stream (with no
+        // writer there yet it reads as an empty one).
         ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     }
     return fd;
