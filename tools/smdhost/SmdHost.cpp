@@ -1,7 +1,6 @@
 // smdhost: the bench host. Loads a driver module the way the controller does,
 // makes one device per configured UPS and runs the host's poll loop on each,
 // showing every block and alarm change as it happens.
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <getopt.h>
 #include <signal.h>
@@ -21,8 +20,8 @@
 #include <thread>
 #include <vector>
 
+#include "tools/common/CommandLine.h"
 #include "tools/common/Diagnostics.h"
-#include "tools/common/ElfInfo.h"
 #include "tools/common/ExitStatus.h"
 #include "host/HostLibrary.h"
 #include "tools/smdhost/BenchConfig.h"
@@ -31,8 +30,8 @@
 #include "tools/smdhost/EventLog.h"
 #include "tools/smdhost/HostOptions.h"
 #include "tools/smdhost/JsonOutput.h"
+#include "tools/smdhost/Module.h"
 #include "tools/smdhost/NutOutput.h"
-#include "tools/smdhost/ModuleFile.h"
 #include "tools/smdhost/PortProbe.h"
 #include "tools/smdhost/TextOutput.h"
 #include "plugin/Provider.h"
@@ -104,26 +103,6 @@ int OpenOutput(const std::string& path, const HostOptions& options)
     return fd;
 }
 
-// dlopen searches the library path for a name without a slash, never the
-// current folder, where a user who names a file expects it.
-std::string ModulePath(const std::string& module)
-{
-    if (module.find('/') == std::string::npos && ::access(module.c_str(), F_OK) == 0) {
-        return "./" + module;
-    }
-    return module;
-}
-
-std::string LoadHint(const std::string& module)
-{
-    if (module.find('/') != std::string::npos) {
-        return "";
-    }
-    return "; a name without a slash is looked for in the library path (LD_LIBRARY_PATH, "
-           "/etc/ld.so.cache, /lib, /usr/lib), not in the current folder: give a path such "
-           "as ./" + module;
-}
-
 // The events go to the standard output as it is now; the module's own lines
 // (which it writes with std::cout) go where --module-output says. Answers the
 // descriptor for the events.
@@ -168,21 +147,6 @@ void AddOutputs(EventLog& log, const HostOptions& options, int events_fd, int tr
         log.AddOutput(trace_fd < 0 ? events : Console(trace_fd, options),
                       EventLog::Stream::Trace);
     }
-}
-
-// The module's first provider of serial-port devices.
-std::shared_ptr<SMDSPDeviceProvider> SerialProvider(void* module, const std::string& path)
-{
-    auto get_providers = reinterpret_cast<GetProvidersFn>(dlsym(module, kGetProvidersSymbol));
-    if (get_providers == nullptr) {
-        throw std::runtime_error(path + " has no " + kGetProvidersSymbol + ": " + dlerror());
-    }
-    for (const auto& provider : get_providers()) {
-        if (auto serial = std::dynamic_pointer_cast<SMDSPDeviceProvider>(provider)) {
-            return serial;
-        }
-    }
-    throw std::runtime_error(path + " provides no serial-port device");
 }
 
 const char* SignalName(int signal)
@@ -300,36 +264,20 @@ int RunDevices(const BenchConfig& config, const HostOptions& options,
     return ExitStatus(devices, refused);
 }
 
-// The module, loaded as the controller loads it; nullptr, with the reason
-// said, when it cannot be.
-void* LoadModule(const std::string& module)
-{
-    const std::string path = ModulePath(module);
-    void* loaded = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (loaded == nullptr) {
-        diagnostics::Error("cannot load " + module + ": " + dlerror() + LoadHint(path) +
-                           module_file::OtherMachine(path));
-    }
-    return loaded;
-}
-
 // Loads the module and runs `run` with its provider; answers what `run`
 // answers, or the status of a host that could not start.
 int WithProvider(const BenchConfig& config,
                  const std::function<int(const SMDSPDeviceProvider&)>& run)
 {
-    void* module = LoadModule(config.module);
-    if (module == nullptr) {
-        return kCannotStart;
-    }
+    std::unique_ptr<Module> module;  // kept loaded while an error it threw is shown
     int status = kCannotStart;
     try {
-        status = run(*SerialProvider(module, config.module));
+        module = std::make_unique<Module>(config.module);
+        status = run(*module->SerialProvider());
     } catch (const std::exception& error) {
         diagnostics::Error(error.what());
     }
     std::cout.flush();
-    dlclose(module);
     return status;
 }
 
@@ -350,6 +298,17 @@ int Probe(const HostOptions& options)
         return port_probe::Run(options.probe, provider, config.devices.front().answer_timeout,
                                out);
     });
+}
+
+// Which versions run, for whoever reads a log of it later: on standard error
+// and in each device's start event.
+void SayVersions(const std::string& module, EventLog& log)
+{
+    const std::string module_version = Module::Version(module);
+    log.SetModuleVersion(module_version);
+    diagnostics::Note(std::string("version ") + command_line::Version() + "; module " +
+                      (module_version.empty() ? "without a version" : module_version));
+    diagnostics::Note("runs on the host library " + HostLibraryPath());
 }
 
 }  // namespace
@@ -388,12 +347,7 @@ int main(int argc, char** argv)
         diagnostics::Error(std::string("cannot watch for signals: ") + std::strerror(errno));
         return kCannotStart;
     }
-    // Which versions ran, for whoever reads a log of it later.
-    const std::string module_version = ModuleFileVersion(config.module);
-    log.SetModuleVersion(module_version);
-    std::fprintf(stderr, "smdhost: version %s; module %s\n", command_line::Version(),
-                 module_version.empty() ? "without a version" : module_version.c_str());
-    std::fprintf(stderr, "smdhost: runs on the host library %s\n", HostLibraryPath().c_str());
+    SayVersions(config.module, log);
     return WithProvider(config, [&](const SMDSPDeviceProvider& provider) {
         return RunDevices(config, options, provider, state, log);
     });
