@@ -1,9 +1,6 @@
 #include "tools/smdhost/BenchDevice.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <ctime>
 #include <exception>
@@ -14,8 +11,6 @@
 #include "tools/common/Plural.h"
 #include "tools/smdhost/AnswerCheck.h"
 #include "tools/smdhost/CacheCheck.h"
-#include "tools/smdhost/PortAccess.h"
-#include "tools/smdhost/PortOwner.h"
 #include "tools/smdhost/StopSignal.h"
 
 namespace {
@@ -34,22 +29,6 @@ std::string SecondsText(std::chrono::milliseconds time)
     return text;
 }
 
-// What a path that is no terminal is, for the refusal.
-std::string KindOfPath(const std::string& path)
-{
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) {
-        return "no terminal";
-    }
-    if (S_ISREG(st.st_mode)) {
-        return "a regular file, not a terminal";
-    }
-    if (S_ISDIR(st.st_mode)) {
-        return "a folder, not a terminal";
-    }
-    return S_ISCHR(st.st_mode) ? "a character device that is no terminal" : "no terminal";
-}
-
 }  // namespace
 
 BenchDevice::BenchDevice(DeviceConfig config, const safe_file::Folder& state, EventLog& log)
@@ -60,8 +39,8 @@ BenchDevice::BenchDevice(DeviceConfig config, const safe_file::Folder& state, Ev
       failures_(log_, identity_),
       trace_(log_, identity_),
       history_report_(log_, identity_, files_.HistoryPath()),
-      cache_report_(log_, identity_, files_.CachePath()),
-      cache_writes_(config_.cache_interval)
+      cache_(files_, config_.cache_interval, log_, identity_),
+      port_(config_.port)
 {
     files_.LimitHistory(config_.history_max_bytes);
 }
@@ -69,7 +48,7 @@ BenchDevice::BenchDevice(DeviceConfig config, const safe_file::Folder& state, Ev
 BenchDevice::~BenchDevice()
 {
     driver_.reset();
-    ClosePort();
+    port_.Close();
 }
 
 bool BenchDevice::Start(const SMDSPDeviceProvider& provider)
@@ -149,31 +128,18 @@ bool BenchDevice::TakePort()
     if (OpenPort()) {
         return true;
     }
-    if (port_code_ == ENOTTY || port_code_ == EISDIR) {
-        log_.Error(identity_, "port " + config_.port + " is " + KindOfPath(config_.port) +
-                                  ": give the serial device of the UPS, such as /dev/ttyUSB0");
-        return false;
+    const std::string refusal = port_.Refusal();
+    if (refusal.empty()) {
+        return true;  // not there yet: each cycle looks for it again
     }
-    if (port_code_ == EBUSY || port_code_ == EACCES) {
-        log_.Error(identity_, port_error_);
-        return false;
-    }
-    const std::string meant = port_access::DevicePathMeant(config_.port);
-    if (port_code_ == ENOENT && !meant.empty()) {
-        log_.Error(identity_, "port " + config_.port + " does not exist; did you mean " + meant +
-                                  "? Give the device's full path");
-        return false;
-    }
-    return true;  // not there yet: each cycle looks for it again
+    log_.Error(identity_, refusal);
+    return false;
 }
 
 void BenchDevice::Run(unsigned int cycles)
 {
     RunCycles(cycles);
-    const std::string last = cache_writes_.Unwritten();
-    if (!last.empty()) {
-        StoreCache(last);
-    }
+    cache_.Finish();
 }
 
 void BenchDevice::RunCycles(unsigned int cycles)
@@ -197,7 +163,7 @@ BenchDevice::Outcome BenchDevice::RunCycle()
     published_ = false;
     write_failed_ = false;
     if (!port_.IsOpen() && !OpenPort()) {
-        return CycleFailed("port", port_error_);
+        return CycleFailed("port", port_.OpenError());
     }
     try {
         driver_->RefreshStatus();
@@ -212,29 +178,11 @@ BenchDevice::Outcome BenchDevice::RunCycle()
 
 bool BenchDevice::OpenPort()
 {
-    if (!port_.Open(config_.port, driver_->BaudRate())) {
-        port_code_ = port_.ErrorCode();
-        port_error_ = port_code_ == EBUSY ? port_owner::HeldMessage(config_.port) : port_.Error();
-        if (port_code_ == EACCES) {
-            port_error_ += ": " + port_access::DeniedHint(config_.port);
-        }
-        return false;
-    }
-    if (!port_owner::Take(port_.Fd(), config_.port, port_error_)) {
-        port_code_ = EBUSY;
-        port_.Close();
+    if (!port_.Open(driver_->BaudRate())) {
         return false;
     }
     log_.PortOpened(identity_, config_.port, driver_->BaudRate());
     return true;
-}
-
-void BenchDevice::ClosePort()
-{
-    if (port_.IsOpen()) {
-        port_owner::Release(port_.Fd());
-        port_.Close();
-    }
 }
 
 // Reads the line and feeds the driver until it ends the exchange, the answer
@@ -245,7 +193,7 @@ BenchDevice::Outcome BenchDevice::Exchange()
     for (;;) {
         if (write_failed_) {
             driver_->Reset();
-            ClosePort();
+            port_.Close();
             return CycleFailed("port", port_.Error());
         }
         const auto left =
@@ -254,7 +202,7 @@ BenchDevice::Outcome BenchDevice::Exchange()
             driver_->Reset();
             return CycleFailed("timeout", TimeoutDetail());
         }
-        const ssize_t got = port_.Read(chunk, sizeof(chunk), left, StopSignal::WakeFd());
+        const ssize_t got = port_.Read(chunk, sizeof(chunk), left);
         if (StopSignal::Requested()) {
             driver_->Reset();
             return Outcome::Interrupted;
@@ -262,7 +210,7 @@ BenchDevice::Outcome BenchDevice::Exchange()
         if (got < 0) {
             const std::string lost = port_.Error();
             driver_->Reset();
-            ClosePort();
+            port_.Close();
             return CycleFailed("port", lost);
         }
         if (got == 0) {
@@ -326,7 +274,7 @@ EventLog::Totals BenchDevice::Totals() const
 
 bool BenchDevice::StorageFailed() const
 {
-    return history_report_.Lost() > 0 || cache_report_.Lost() > 0;
+    return history_report_.Lost() > 0 || cache_.Lost() > 0;
 }
 
 int BenchDevice::WriteSerial(SMDVDevice&, const unsigned char* data, unsigned int len)
@@ -337,7 +285,7 @@ int BenchDevice::WriteSerial(SMDVDevice&, const unsigned char* data, unsigned in
     fed_total_ = 0;
     answer_deadline_ = Clock::now() + config_.answer_timeout;
     trace_.Sent(cycle_, data, len);
-    if (!port_.IsOpen() || !port_.Write(data, len)) {
+    if (!port_.Write(data, len)) {
         write_failed_ = true;
         return -1;
     }
@@ -359,24 +307,8 @@ bool BenchDevice::Publish(SMDVDevice&, int type, const unsigned char* data, unsi
     }
     failures_.Completed();
     log_.Block(identity_, cycle_, type, data, len);
-    const std::string block(reinterpret_cast<const char*>(data), len);
-    cache_writes_.Published(block);
-    if (cache_writes_.Due(block, Clock::now())) {
-        StoreCache(block);
-    }
+    cache_.Published(std::string(reinterpret_cast<const char*>(data), len));
     return true;
-}
-
-void BenchDevice::StoreCache(const std::string& block)
-{
-    safe_file::Error error;
-    if (!files_.StoreCache(reinterpret_cast<const unsigned char*>(block.data()),
-                           static_cast<unsigned int>(block.size()), error)) {
-        cache_report_.Failed(error.text);
-        return;
-    }
-    cache_report_.Stored();
-    cache_writes_.Written(block, Clock::now());
 }
 
 bool BenchDevice::StoreHistory(SMDVDevice&, const unsigned char* data, unsigned int len)
