@@ -6,6 +6,7 @@
 #include <exception>
 
 #include "plugin/Provider.h"
+#include "tools/common/CommandLine.h"
 #include "tools/common/DataBlock.h"
 #include "tools/common/Escape.h"
 #include "tools/common/Plural.h"
@@ -29,6 +30,19 @@ std::string SecondsText(std::chrono::milliseconds time)
     return text;
 }
 
+// The change `check` makes to its alarm, by the block of `cycle` (0: the
+// cached block).
+events::Alarm AlarmChange(const BoolAlarmCheck& check, unsigned int cycle)
+{
+    using Change = events::Alarm::Change;
+    const Change change = !check.state ? Change::Cleared
+                          : cycle == 0 ? Change::Restored
+                                       : Change::Raised;
+    const events::Source source = cycle == 0 ? events::Source::Cache : events::Source::Poll;
+    return {change,      check.signal_key, check.alarm_id, check.first_text, check.second_text,
+            check.index, source,           cycle};
+}
+
 }  // namespace
 
 BenchDevice::BenchDevice(DeviceConfig config, const safe_file::Folder& state, EventLog& log)
@@ -45,6 +59,16 @@ BenchDevice::BenchDevice(DeviceConfig config, const safe_file::Folder& state, Ev
     files_.LimitHistory(config_.history_max_bytes);
 }
 
+void BenchDevice::Warning(const std::string& detail)
+{
+    log_.Tell(identity_, events::Message{events::Message::Level::Warning, detail});
+}
+
+void BenchDevice::Error(const std::string& detail)
+{
+    log_.Tell(identity_, events::Message{events::Message::Level::Error, detail});
+}
+
 BenchDevice::~BenchDevice()
 {
     driver_.reset();
@@ -56,13 +80,15 @@ bool BenchDevice::Start(const SMDSPDeviceProvider& provider)
     try {
         driver_.reset(provider.create());
         driver_->Init(shared_from_this(), config_.data_id, config_.settings);
-        log_.Started(identity_, driver_->DeviceType(), config_.port, driver_->BaudRate(),
-                     InSeconds(config_.poll_interval), InSeconds(config_.answer_timeout));
+        log_.Tell(identity_, events::Started{driver_->DeviceType(), config_.port,
+                                             driver_->BaudRate(), InSeconds(config_.poll_interval),
+                                             InSeconds(config_.answer_timeout),
+                                             command_line::Version(), log_.ModuleVersion()});
         driver_->InitSetting(config_.settings);
     } catch (const std::exception& error) {
         const std::string at = SettingAtFault(config_.settings);
-        log_.Error(identity_, std::string("the module refused the settings: ") + error.what() +
-                                  (at.empty() ? "" : " (" + at + ")"));
+        Error(std::string("the module refused the settings: ") + error.what() +
+              (at.empty() ? "" : " (" + at + ")"));
         driver_.reset();
         return false;
     }
@@ -75,14 +101,14 @@ bool BenchDevice::OpenFiles()
     safe_file::Error error;
     switch (files_.Open(warnings, error)) {
     case StateFiles::Opened::Refused:
-        log_.Error(identity_, error.text);
+        Error(error.text);
         return false;
     case StateFiles::Opened::Failed:  // shown with the first block that cannot be stored
     case StateFiles::Opened::Ready:
         break;
     }
     for (const std::string& warning : warnings) {
-        log_.Warning(identity_, warning);
+        Warning(warning);
     }
     return true;
 }
@@ -104,11 +130,10 @@ void BenchDevice::ReloadCache()
     stored_at_ = data_block::IsoTime(stored.time_stamp);
     try {
         if (driver_->LoadFromCache(block) == 0) {
-            log_.Error(identity_, "the module refused the cached block in " + files_.CachePath());
+            Error("the module refused the cached block in " + files_.CachePath());
         }
     } catch (const std::exception& error) {
-        log_.Error(identity_, std::string("the module threw on the cached block: ") +
-                                  error.what());
+        Error(std::string("the module threw on the cached block: ") + error.what());
     }
     reloading_ = false;
 }
@@ -118,9 +143,9 @@ void BenchDevice::SetCacheAside(const std::string& faults)
     const std::string cache = files_.CachePath();
     safe_file::Error error;
     const std::string aside = files_.SetCacheAside(error);
-    log_.Warning(identity_, cache + " is refused: " + faults + "; " +
-                                (aside.empty() ? error.text : "kept aside as " + aside) +
-                                ", and the device starts without it");
+    Warning(cache + " is refused: " + faults + "; " +
+            (aside.empty() ? error.text : "kept aside as " + aside) +
+            ", and the device starts without it");
 }
 
 bool BenchDevice::TakePort()
@@ -132,7 +157,7 @@ bool BenchDevice::TakePort()
     if (refusal.empty()) {
         return true;  // not there yet: each cycle looks for it again
     }
-    log_.Error(identity_, refusal);
+    Error(refusal);
     return false;
 }
 
@@ -181,7 +206,7 @@ bool BenchDevice::OpenPort()
     if (!port_.Open(driver_->BaudRate())) {
         return false;
     }
-    log_.PortOpened(identity_, config_.port, driver_->BaudRate());
+    log_.Tell(identity_, events::PortOpened{config_.port, driver_->BaudRate()});
     return true;
 }
 
@@ -261,15 +286,10 @@ BenchDevice::Outcome BenchDevice::CycleFailed(const std::string& reason,
     return Outcome::Failed;
 }
 
-EventLog::Totals BenchDevice::Totals() const
+events::Summary BenchDevice::Totals() const
 {
-    EventLog::Totals totals;
-    totals.completed = completed_;
-    totals.failed = failures_.Total();
-    totals.stale = failures_.Stale();
-    totals.interrupted = interrupted_;
-    totals.lost = history_report_.Lost();
-    return totals;
+    return {completed_, failures_.Total(), failures_.Stale(), interrupted_,
+            history_report_.Lost()};
 }
 
 bool BenchDevice::StorageFailed() const
@@ -302,11 +322,13 @@ bool BenchDevice::Publish(SMDVDevice&, int type, const unsigned char* data, unsi
     published_ = true;
     if (reloading_) {
         // The block is the cached one with a new stamp: the cache keeps the old.
-        log_.Block(identity_, 0, type, data, len, stored_at_);
+        events::Block block = events::Block::Of(events::Source::Cache, 0, type, data, len);
+        block.stored_at = stored_at_;
+        log_.Tell(identity_, std::move(block));
         return true;
     }
     failures_.Completed();
-    log_.Block(identity_, cycle_, type, data, len);
+    log_.Tell(identity_, events::Block::Of(events::Source::Poll, cycle_, type, data, len));
     cache_.Published(std::string(reinterpret_cast<const char*>(data), len));
     return true;
 }
@@ -323,7 +345,8 @@ bool BenchDevice::StoreHistory(SMDVDevice&, const unsigned char* data, unsigned 
         return false;
     }
     if (!rotated.empty()) {
-        log_.HistoryRotated(identity_, files_.HistoryPath(), rotated, config_.history_max_bytes);
+        log_.Tell(identity_, events::Rotated{files_.HistoryPath(), rotated,
+                                            config_.history_max_bytes});
     }
     history_report_.Stored();
     return true;
@@ -334,7 +357,7 @@ bool BenchDevice::CheckBool(SMDVDevice&, const BoolAlarmCheck& check)
     bool& known = alarms_[check.signal_key];
     if (known != check.state) {
         known = check.state;
-        log_.AlarmChanged(identity_, check, reloading_ ? 0 : cycle_);
+        log_.Tell(identity_, AlarmChange(check, reloading_ ? 0 : cycle_));
     }
     return check.state;
 }

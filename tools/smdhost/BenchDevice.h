@@ -56,7 +56,7 @@ public:
     // stop is requested, which also ends the cycle under way.
     void Run(unsigned int cycles);
 
-    EventLog::Totals Totals() const;
+    events::Summary Totals() const;
     bool StorageFailed() const;
     const EventLog::Device& Identity() const { return identity_; }
 
@@ -69,6 +69,9 @@ public:
     bool CheckBool(SMDVDevice&, const BoolAlarmCheck& check) override;
 
 private:
+    // Tells a warning or an error about the device.
+    void Warning(const std::string& detail);
+    void Error(const std::string& detail);
     // Renames a cache that fails the host's check and says why.
     void SetCacheAside(const std::string& faults);
     void RunCycles(unsigned int cycles);

@@ -7,14 +7,15 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <functional>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <iostream>
 #include <locale>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -31,6 +32,7 @@
 #include "tools/smdhost/HostOptions.h"
 #include "tools/smdhost/JsonOutput.h"
 #include "tools/smdhost/Module.h"
+#include "tools/smdhost/ModuleLines.h"
 #include "tools/smdhost/NutOutput.h"
 #include "tools/smdhost/PortProbe.h"
 #include "tools/smdhost/TextOutput.h"
@@ -103,6 +105,14 @@ int OpenOutput(const std::string& path, const HostOptions& options)
     return fd;
 }
 
+// True when the module's own lines stay on the standard output with the text
+// events.
+bool ModuleLinesWithEvents(const HostOptions& options)
+{
+    return options.module_output.empty() && !options.json && !options.brief &&
+           options.probe.empty();
+}
+
 // The events go to the standard output as it is now; the module's own lines
 // (which it writes with std::cout) go where --module-output says. Answers the
 // descriptor for the events.
@@ -113,7 +123,7 @@ int SeparateOutputs(const HostOptions& options)
     int module_fd = -1;
     if (!options.module_output.empty()) {
         module_fd = OpenOutput(options.module_output, options);
-    } else if (options.json || options.brief || !options.probe.empty()) {
+    } else if (!ModuleLinesWithEvents(options)) {
         module_fd = STDERR_FILENO;
     }
     if (module_fd >= 0) {
@@ -224,7 +234,7 @@ void RunAll(const std::vector<std::shared_ptr<BenchDevice>>& devices, unsigned i
     }
     while (running > 0) {
         if (StopSignal::WaitUntil(StopSignal::Clock::now() + std::chrono::milliseconds(50))) {
-            log.Stopping(SignalName(StopSignal::Signal()));
+            log.Tell(events::Stopping{SignalName(StopSignal::Signal())});
             break;
         }
     }
@@ -259,7 +269,7 @@ int RunDevices(const BenchConfig& config, const HostOptions& options,
     const auto devices = StartDevices(config, options, provider, state, log, refused);
     RunAll(devices, options.cycles, log);
     for (const auto& device : devices) {
-        log.Summary(device->Identity(), device->Totals());
+        log.Tell(device->Identity(), device->Totals());
     }
     return ExitStatus(devices, refused);
 }
@@ -337,7 +347,8 @@ int main(int argc, char** argv)
         AddOutputs(log, options, SeparateOutputs(options), trace_fd);
         ServeNut(config, Rules(options, true), log);
         if (trace_fd >= 0) {
-            log.TraceHeader(std::vector<std::string>(argv, argv + argc));
+            log.Tell(events::Run{command_line::Version(),
+                                 std::vector<std::string>(argv, argv + argc)});
         }
     } catch (const std::exception& error) {
         diagnostics::Error(error.what());
@@ -348,7 +359,14 @@ int main(int argc, char** argv)
         return kCannotStart;
     }
     SayVersions(config.module, log);
-    return WithProvider(config, [&](const SMDSPDeviceProvider& provider) {
+    std::optional<ModuleLines> module_lines;
+    if (ModuleLinesWithEvents(options)) {
+        module_lines.emplace(log);
+    }
+    const int status = WithProvider(config, [&](const SMDSPDeviceProvider& provider) {
         return RunDevices(config, options, provider, state, log);
     });
+    module_lines.reset();
+    log.Finish();
+    return status;
 }
