@@ -1,0 +1,113 @@
+// The driver socket in a folder as NUT keeps it: the folder rules for NUT's
+// group, the NUT user's way to the socket, a socket made without a link
+// swapped in changing another file, who keeps a place on a full socket, and
+// data that goes stale when the cycles stop.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <pwd.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "tools/nut/Account.h"
+#include "tools/nut/Server.h"
+#include "tools/nut/SocketFile.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+// A folder of its own in /tmp, which every user may pass through.
+class NutFolder : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char name[] = "/tmp/nut-socket-XXXXXX";
+        ASSERT_NE(::mkdtemp(name), nullptr);
+        dir = name;
+        ::chmod(dir.c_str(), 0755);
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    std::string dir;
+};
+
+// ---- The folder's rules ------------------------------------------------------------------------
+
+TEST_F(NutFolder, FolderItsGroupMayWriteToIsAcceptedOnlyWhenThatIsTheTrustedGroup)
+{
+    ASSERT_EQ(::chmod(dir.c_str(), 0770), 0);
+    safe_file::Folder folder;
+    safe_file::Error error;
+    safe_file::FolderRules rules;
+    EXPECT_FALSE(folder.Open(dir, rules, error));
+    EXPECT_NE(error.text.find(": group " + safe_file::GroupName(::getegid()) +
+                              " can write to it (mode 0770, no sticky bit)"),
+              std::string::npos)
+        << error.text;
+    rules.writer_group = ::getegid();
+    EXPECT_TRUE(folder.Open(dir, rules, error)) << error.text;
+    ASSERT_EQ(::chmod(dir.c_str(), 0777), 0);
+    EXPECT_FALSE(folder.Open(dir, rules, error));
+    EXPECT_NE(error.text.find("others can write to it (mode 0777"), std::string::npos) << error.text;
+}
+
+TEST_F(NutFolder, FolderMadeForNutGetsTheGroupAndModeWhateverTheUmask)
+{
+    safe_file::FolderRules rules;
+    rules.create = true;
+    rules.create_group = ::getegid();
+    rules.create_mode = 0770;
+    rules.writer_group = ::getegid();
+    const mode_t umask = ::umask(077);
+    safe_file::Folder folder;
+    safe_file::Error error;
+    const bool opened = folder.Open(dir + "/a/nut", rules, error);
+    ::umask(umask);
+    ASSERT_TRUE(opened) << error.text;
+    struct stat st {};
+    ASSERT_EQ(::stat((dir + "/a/nut").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0770u);
+    EXPECT_EQ(st.st_gid, ::getegid());
+}
+
+// ---- The NUT user's way to the socket ----------------------------------------------------------
+
+TEST_F(NutFolder, NutUserWhoCannotReachTheSocketIsToldTheFix)
+{
+    const passwd* user = ::getpwnam("nobody");
+    if (user == nullptr || user->pw_uid == ::geteuid()) {
+        GTEST_SKIP() << "no user nobody other than this one";
+    }
+    const nut::Account nobody{"nobody", "nogroup"};
+    safe_file::Folder folder;
+    safe_file::Error error;
+    ASSERT_TRUE(folder.Open(dir, {}, error)) << error.text;
+    nut::SocketFile socket;
+    ASSERT_EQ(socket.Make(folder, "smdhost-ups", error), nut::SocketFile::Made::Fresh) << error.text;
+
+    EXPECT_NE(nut::ReachProblem(socket.Path(), nobody)
+                  .find("user nobody may not connect to it (mode 0660, user " +
+                        safe_file::UserName(::geteuid())),
+              std::string::npos)
+        << nut::ReachProblem(socket.Path(), nobody);
+    EXPECT_NE(nut::ReachProblem(socket.Path(), nobody).find("(chgrp nogroup " + dir + ")"),
+              std::string::npos);
+    ASSERT_EQ(::chmod(dir.c_str(), 0700), 0);
+    EXPECT_NE(nut::ReachProblem(socket.Path(), nobody).find("user nobody may not enter the folder " + dir),
+              std::string::npos)
+        << nut::ReachProblem(socket.Path(), nobody);
+    EXPECT_EQ(nut::ReachProblem(socket.Path(), {safe_file::UserName(::geteuid()), "nut"}), "");
+    EXPECT_NE(nut::ReachProblem(socket.Path(), {"no-such-user-x", "nut"}).find("there is no user"),
+              std::string::npos);
+}
+
+}  // namespace
