@@ -40,6 +40,13 @@ protected:
     std::string dir;
 };
 
+mode_t ModeOf(const std::string& path)
+{
+    struct stat st {};
+    ::lstat(path.c_str(), &st);
+    return st.st_mode & 07777;
+}
+
 // ---- The folder's rules ------------------------------------------------------------------------
 
 TEST_F(NutFolder, FolderItsGroupMayWriteToIsAcceptedOnlyWhenThatIsTheTrustedGroup)
@@ -108,6 +115,48 @@ TEST_F(NutFolder, NutUserWhoCannotReachTheSocketIsToldTheFix)
     EXPECT_EQ(nut::ReachProblem(socket.Path(), {safe_file::UserName(::geteuid()), "nut"}), "");
     EXPECT_NE(nut::ReachProblem(socket.Path(), {"no-such-user-x", "nut"}).find("there is no user"),
               std::string::npos);
+}
+
+// ---- The socket's making -------------------------------------------------------------------------
+
+TEST_F(NutFolder, SocketGetsItsModeBeforeItIsNamedWhateverTheUmask)
+{
+    safe_file::Folder folder;
+    safe_file::Error error;
+    ASSERT_TRUE(folder.Open(dir, {}, error));
+    mode_t seen = 0;
+    nut::SocketFile socket([&] {
+        for (const auto& entry : fs::directory_iterator(dir)) {
+            seen = fs::is_directory(entry) ? ModeOf(entry.path().string() + "/smdhost-ups") : seen;
+        }
+    });
+    const mode_t umask = ::umask(077);
+    const auto made = socket.Make(folder, "smdhost-ups", error);
+    ::umask(umask);
+    ASSERT_EQ(made, nut::SocketFile::Made::Fresh) << error.text;
+    EXPECT_EQ(seen, 0660u) << "the mode is set where only this user can reach it";
+    EXPECT_EQ(ModeOf(dir + "/smdhost-ups"), 0660u);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1)
+        << "the folder it was made in is gone";
+}
+
+TEST_F(NutFolder, LinkPlantedWhereTheSocketWillBeNeverHasItsTargetChanged)
+{
+    const std::string target = dir + "-target";
+    std::ofstream(target) << "secret";
+    ASSERT_EQ(::chmod(target.c_str(), 0600), 0);
+    safe_file::Folder folder;
+    safe_file::Error error;
+    ASSERT_TRUE(folder.Open(dir, {}, error));
+    nut::SocketFile socket([&] { fs::create_symlink(target, dir + "/smdhost-ups"); });
+    EXPECT_EQ(socket.Make(folder, "smdhost-ups", error), nut::SocketFile::Made::Refused);
+    EXPECT_NE(error.text.find("another process put a file there while the socket was made"),
+              std::string::npos)
+        << error.text;
+    EXPECT_EQ(ModeOf(target), 0600u);
+    EXPECT_TRUE(fs::is_symlink(dir + "/smdhost-ups")) << "what another put there stays as it was";
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
+    fs::remove(target);
 }
 
 }  // namespace
