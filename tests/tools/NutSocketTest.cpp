@@ -17,8 +17,10 @@
 #include <string>
 
 #include "tools/nut/Account.h"
+#include "tools/nut/Room.h"
 #include "tools/nut/Server.h"
 #include "tools/nut/SocketFile.h"
+#include "tools/nut/StaleTimer.h"
 
 namespace {
 
@@ -157,6 +159,107 @@ TEST_F(NutFolder, LinkPlantedWhereTheSocketWillBeNeverHasItsTargetChanged)
     EXPECT_TRUE(fs::is_symlink(dir + "/smdhost-ups")) << "what another put there stays as it was";
     EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
     fs::remove(target);
+}
+
+// ---- A full socket ---------------------------------------------------------------------------------
+
+TEST(NutRoom, UpsdAlwaysGetsInAndOthersOnlyInPlaceOfOthersThatNeverAsked)
+{
+    using Kind = nut::Placement::Kind;
+    const nut::Seat upsd{true, true};
+    const nut::Seat asked{false, true};
+    const nut::Seat idle{false, false};
+    const struct {
+        const char* what;
+        std::vector<nut::Seat> seats;
+        bool newcomer_upsd;
+        Kind kind;
+        std::size_t seat;
+    } kCases[] = {
+        {"room left", {asked, idle}, false, Kind::Free, 0},
+        {"another takes the oldest idle one", {asked, upsd, idle, idle}, false, Kind::Replace, 2},
+        {"another finds none idle", {asked, upsd, asked, asked}, false, Kind::Refuse, 0},
+        {"upsd takes the oldest idle one", {asked, idle, upsd, idle}, true, Kind::Replace, 1},
+        {"upsd takes the oldest of the crowd that asks and reads", {upsd, asked, asked, asked}, true, Kind::Replace, 1},
+        {"upsd's connections are upsd's own to replace", {upsd, {true, false}, upsd, upsd}, true, Kind::Replace, 1},
+        {"all upsd's and all asked", {upsd, upsd, upsd, upsd}, true, Kind::Refuse, 0},
+    };
+    for (const auto& c : kCases) {
+        const nut::Placement placement = nut::Place(c.seats, c.newcomer_upsd, 4);
+        EXPECT_EQ(placement.kind, c.kind) << c.what;
+        if (c.kind == Kind::Replace) {
+            EXPECT_EQ(placement.seat, c.seat) << c.what;
+        }
+    }
+}
+
+// ---- Stale on time --------------------------------------------------------------------------------
+
+TEST(NutStale, TimerRunsOutOnceAfterTheLastCompletedCycleAndOnlyWhileCyclesAreAwaited)
+{
+    const auto t0 = nut::StaleTimer::Clock::time_point() + 1h;
+    nut::StaleTimer timer(7000ms);
+    EXPECT_FALSE(timer.Left(t0)) << "stale from the start: nothing to await";
+    EXPECT_FALSE(timer.Expired(t0 + 1h));
+    timer.Completed(t0);
+    EXPECT_EQ(timer.Left(t0 + 2s), std::optional<nut::StaleTimer::Clock::duration>(5s));
+    EXPECT_FALSE(timer.Expired(t0 + 6999ms));
+    timer.Completed(t0 + 5s);
+    EXPECT_FALSE(timer.Expired(t0 + 7s)) << "each completed cycle starts it again";
+    EXPECT_TRUE(timer.Expired(t0 + 12s));
+    EXPECT_FALSE(timer.Expired(t0 + 13s)) << "once";
+    EXPECT_FALSE(timer.Left(t0 + 13s));
+    nut::StaleTimer never(0ms);
+    never.Completed(t0);
+    EXPECT_FALSE(never.Left(t0));
+    EXPECT_EQ(nut::StaleAfter(40s, 3s), 83s) << "two poll intervals and the answer timeout";
+}
+
+// A client of the socket at `path` that reads what comes.
+class Client {
+public:
+    explicit Client(const std::string& path) : fd_(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0))
+    {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        path.copy(address.sun_path, sizeof(address.sun_path) - 1);
+        connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
+    }
+    ~Client() { ::close(fd_); }
+    bool Connected() const { return connected_; }
+    void Send(const std::string& text) { (void)!::send(fd_, text.data(), text.size(), MSG_NOSIGNAL); }
+    // What came until `until` is in it (20 s at most).
+    std::string ReadUntil(const std::string& until)
+    {
+        for (int waited = 0; got_.find(until) == std::string::npos && waited < 200; ++waited) {
+            pollfd in{fd_, POLLIN, 0};
+            char bytes[4096];
+            const ssize_t n = ::poll(&in, 1, 100) > 0 ? ::recv(fd_, bytes, sizeof(bytes), 0) : 0;
+            got_.append(bytes, n > 0 ? static_cast<std::size_t>(n) : 0);
+        }
+        return got_;
+    }
+
+private:
+    int fd_;
+    bool connected_ = false;
+    std::string got_;
+};
+
+TEST_F(NutFolder, UpsWithoutCompletedCyclesGoesStaleOnItsTimerWithoutBeingTold)
+{
+    nut::Server server({{"ups", {{"device.type", "ups"}}, 50ms}});
+    const nut::Server::Opened opened = server.Open(dir, {});
+    ASSERT_TRUE(opened.ok) << opened.error;
+    ASSERT_EQ(opened.sockets, std::vector<std::string>{dir + "/smdhost-ups"});
+    server.Start();
+    Client client(opened.sockets.front());
+    ASSERT_TRUE(client.Connected());
+    client.Send("DUMPALL\n");
+    EXPECT_NE(client.ReadUntil("DUMPDONE\n").find("DATASTALE\n"), std::string::npos);
+    server.Publish(0, {{"device.type", "ups"}, {"ups.status", "OL"}}, true);
+    const std::string got = client.ReadUntil("DATAOK\nDATASTALE\n");
+    EXPECT_NE(got.find("SETINFO ups.status \"OL\"\nDATAOK\nDATASTALE\n"), std::string::npos) << got;
 }
 
 }  // namespace
