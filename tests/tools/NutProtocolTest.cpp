@@ -156,8 +156,9 @@ TEST(NutMapping, ValuesTakeNutNamesAsTheShortestDecimalOfTheirFloat)
     EXPECT_EQ(variables.at("driver.name"), "smdhost");
     EXPECT_EQ(variables.at("driver.parameter.pollinterval"), "2");
     EXPECT_EQ(variables.at("ups.id"), "1001");
-    // Fixed 6, status 1, 14 values, mfr and model.
-    EXPECT_EQ(variables.size(), 6u + 1u + 14u + 2u);
+    EXPECT_EQ(variables.at("ups.load"), "1") << "the one phase load named in percent";
+    // Fixed 6, the phases 2, status 1, 14 values, mfr and model as ups.* and device.*, ups.load.
+    EXPECT_EQ(variables.size(), 6u + 2u + 1u + 14u + 4u + 1u);
 }
 
 std::string Refusal(const std::string& nut)
