@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/nut/DriverConfig.h"
 #include "tools/nut/UpsConf.h"
 
 namespace {
@@ -93,6 +94,107 @@ TEST(NutUpsConf, LinesThatAreNoParameterKeepTheirProblemForTheSectionThatReadsTh
         EXPECT_NE(file.sections[0].parameters[i].problem.find(kProblems[i]), std::string::npos)
             << file.sections[0].parameters[i].problem;
     }
+}
+
+// ---- The driver's parameters -----------------------------------------------------------------
+
+const char* const kConf = R"(pollinterval = 5
+user = root
+[ups-a]
+	driver = smdhost
+	port = /dev/ttyUSB0
+	data_id = 1001
+	answer_timeout = 1.5
+	module = lib/quillmarups.so
+	settings = /etc/smdhost/ups-a.json
+	desc = "Server room"
+	group = nutgroup
+	nolock
+	sdorder = 1
+	default.battery.voltage.high = 54.6
+	override.ups.mfr = Maker
+)";
+
+nut::DriverConfig Read(const std::string& text, const std::vector<std::string>& extra = {},
+                       const std::string& ups = "ups-a")
+{
+    return nut::ReadDriverConfig(nut::ParseUpsConf("/etc/nut/ups.conf", text), ups, extra);
+}
+
+TEST(NutDriverConfig, SectionGlobalLinesAndCommandLineEachHoldInTurn)
+{
+    const nut::DriverConfig config = Read(kConf, {"pollinterval=0.5", "desc=from -x"});
+    EXPECT_EQ(config.port, "/dev/ttyUSB0");
+    EXPECT_EQ(config.data_id, 1001u);
+    EXPECT_EQ(config.poll_interval, 500ms);
+    EXPECT_EQ(config.answer_timeout, 1500ms);
+    EXPECT_EQ(config.module, "/etc/nut/lib/quillmarups.so") << "taken from the file's folder";
+    EXPECT_EQ(config.settings, "/etc/smdhost/ups-a.json");
+    EXPECT_EQ(config.description, "from -x");
+    EXPECT_EQ(config.user, "root") << "a global line reaches the section";
+    EXPECT_EQ(config.group, "nutgroup");
+    EXPECT_TRUE(config.nolock);
+    EXPECT_EQ(config.defaults, (nut::Variables{{"battery.voltage.high", "54.6"}}));
+    EXPECT_EQ(config.overrides, (nut::Variables{{"ups.mfr", "Maker"}}));
+    ASSERT_EQ(config.given.front().key, "pollinterval");
+    EXPECT_EQ(config.given.front().where, "-x pollinterval=0.5");
+
+    EXPECT_EQ(Read(kConf).poll_interval, 5s) << "the global line, when nothing else says it";
+    const nut::Identity identity = nut::IdentityOf(Read(kConf));
+    EXPECT_EQ(identity.poll_seconds, 5.0);
+    EXPECT_EQ(identity.description, "Server room");
+}
+
+TEST(NutDriverConfig, ParametersThisDriverDoesNotTakeAreRefusedWithTheLineAndTheNearest)
+{
+    const std::string head = "[ups-a]\n driver = smdhost\n port = /dev/ttyS0\n data_id = 1\n";
+    const struct {
+        std::string text;
+        std::vector<std::string> extra;
+        const char* said;
+    } kCases[] = {
+        {head + " pollintervall = 5\n", {}, "ups.conf:5: \"pollintervall\" is no parameter of this driver; did you mean \"pollinterval\"?"},
+        {head + " ignorelb\n", {}, "ignorelb: this driver takes low battery from the UPS's SBL flag"},
+        {head + " pollinterval = 0\n", {}, "pollinterval is a number of seconds above 0 to 86400, not \"0\""},
+        {head + " answer_timeout = soon\n", {}, "answer_timeout is a number of seconds above 0"},
+        {head + " override.input.frequncy = 50\n", {}, "\"input.frequncy\" is no variable NUT knows; did you mean \"input.frequency\"?"},
+        {head + " default.ups.status = OL\n", {}, "\"ups.status\" is the host's own variable"},
+        {head + " override. = 1\n", {}, "override. names no variable"},
+        {head + " port = /dev/ttyS1\n", {}, "ups.conf:5: port is given twice"},
+        {head + " desc = a b\n", {}, "ups.conf:5: desc has more than one word after ="},
+        {head + " module\n", {}, "module needs a value"},
+        {head, {"pollintervall=2"}, "-x pollintervall=2: \"pollintervall\" is no parameter"},
+        {head, {"=5"}, "-x =5: -x takes KEY=VALUE"},
+        {"[ups-a]\n driver = usbhid-ups\n port = auto\n data_id = 1\n", {}, "[ups-a] is for the driver usbhid-ups, not for smdhost"},
+        {"[ups-a]\n driver = smdhost\n port = /dev/ttyS0\n", {}, "ups.conf:1: [ups-a] has no data_id: give data_id = 1001"},
+        {"[ups-a]\n driver = smdhost\n data_id = -1\n port = x\n", {}, "data_id is a whole number from 0 to 4294967295, not \"-1\""},
+        {"[ups-b]\n", {}, "/etc/nut/ups.conf has no section [ups-a]; did you mean [ups-b]?"},
+        {head + "[ups-a]\n", {}, "ups.conf:5: [ups-a] again (first at /etc/nut/ups.conf:1)"},
+    };
+    for (const auto& c : kCases) {
+        std::string said = "accepted";
+        try {
+            Read(c.text, c.extra);
+        } catch (const std::runtime_error& error) {
+            said = error.what();
+        }
+        EXPECT_NE(said.find(c.said), std::string::npos) << c.text << ": " << said;
+    }
+    EXPECT_THROW(Read("[-ups]\n", {}, "-ups"), std::runtime_error) << "a name that reads as an option";
+}
+
+TEST(NutDriverConfig, UpsConfDefaultsAndOverridesHoldOverTheJsonSettings)
+{
+    nut::DeviceSettings json = nut::DefaultSettings();
+    json.overrides = {{"ups.mfr", "json"}, {"ups.model", "json"}};
+    const nut::DeviceSettings settings = nut::WithDriverConfig(json, Read(kConf));
+    EXPECT_EQ(settings.overrides.at("ups.mfr"), "Maker");
+    EXPECT_EQ(settings.overrides.at("ups.model"), "json");
+    EXPECT_EQ(settings.defaults.at("battery.voltage.high"), "54.6");
+
+    json.defaults = {{"battery.voltage.low", "60"}};
+    EXPECT_THROW(nut::WithDriverConfig(json, Read(kConf)), std::runtime_error)
+        << "high (54.6) not above low (60): no charge can be told";
 }
 
 }  // namespace
