@@ -141,39 +141,6 @@ TEST(NutVariables, ValuesThatAreNoNumbersAreLeftOutNeverServedAsNan)
     EXPECT_EQ(At(shown, "output.L1-N.voltage"), "1");
 }
 
-std::string Refusal(const std::string& nut)
-{
-    try {
-        Settings(nut);
-    } catch (const json_keys::Mistake& mistake) {
-        return mistake.what();
-    }
-    return "accepted";
-}
-
-TEST(NutVariables, NamesNutDoesNotKnowAreRefusedWithTheNearestItKnows)
-{
-    const struct {
-        const char* nut;
-        const char* said;
-    } kCases[] = {
-        {R"({"names": {"DHZF": "input.frequncy"}})", "\"DHZF\": \"input.frequncy\" is no variable NUT knows; did you mean \"input.frequency\"?"},
-        {R"({"names": {"DHZF": "experimental.hz"}})", "accepted"},
-        {R"({"names": {"DLOA": "output.L1.power.percent"}})", "accepted"},
-        {R"({"names": {"DVBT": "driver.flag.x"}})", "is the host's own variable"},
-        {R"({"default": {"battery.voltage.hihg": 54}})", "did you mean \"battery.voltage.high\"?"},
-        {R"({"override": {"ups.alarm": "x"}})", "\"ups.alarm\" is the host's own variable"},
-        {R"({"override": {"ups.model": true}})", "\"ups.model\" is a text or a number"},
-        {R"({"default": []})", "\"default\" is an object of variables"},
-        {R"({"default": {"battery.voltage.high": "54,6"}})", "battery.voltage.high is \"54,6\", not a number of volts"},
-        {R"({"default": {"battery.voltage.high": 42, "battery.voltage.low": 54.6}})",
-         "battery.voltage.high (42) is not above battery.voltage.low (54.6)"},
-    };
-    for (const auto& c : kCases) {
-        EXPECT_NE(Refusal(c.nut).find(c.said), std::string::npos) << c.nut << ": " << Refusal(c.nut);
-    }
-}
-
 TEST(NutVariables, NutsTableOfDescriptionsAddsToTheBuiltInNames)
 {
     const nut::VariableNames names("# comment\nVARDESC ups.newthing \"A new thing\"\n"
