@@ -1,7 +1,8 @@
 // The bench host's hand-off of events to its outputs: an output that stalls
 // never holds the thread that tells, what is queued comes out whole and in
 // order, a full queue drops a device's events with a count but never the
-// summary, and the module's own lines keep their place among the events.
+// summary (the count on a line of its own), and the module's own lines keep
+// their place among the events.
 #include <future>
 #include <iostream>
 #include <string>
@@ -12,7 +13,9 @@
 
 #include "tools/smdhost/EventLog.h"
 #include "tools/smdhost/EventQueue.h"
+#include "tools/smdhost/JsonOutput.h"
 #include "tools/smdhost/ModuleLines.h"
+#include "tools/smdhost/TextOutput.h"
 
 namespace {
 
@@ -119,6 +122,19 @@ TEST(EventHandOff, ModuleLinesKeepTheirPlaceAmongTheEventsAndEachThreadsLinesApa
     EXPECT_EQ(recorder->seen,
               (std::vector<std::string>{"line here 1\n", "line rvSize is 0\n", "failed 2",
                                         "line InitSetting b_mode_:3\n", "line last"}));
+}
+
+TEST(EventHandOff, DroppedCountIsALineOfItsOwnInEveryConsole)
+{
+    const Event dropped{{}, std::nullopt, events::Dropped{3}};
+    const std::string text = TextOutput::Line(dropped, TextOutput::Text(dropped));
+    EXPECT_EQ(text.substr(text.find(' ') + 1),
+              "3 events left out here: the output did not keep up, and the devices do not wait "
+              "for it\n");
+    const Json::Value json = JsonOutput::ToJson(dropped);
+    EXPECT_EQ(json["event"].asString(), "dropped");
+    EXPECT_EQ(json["count"].asUInt(), 3u);
+    EXPECT_FALSE(json.isMember("device"));
 }
 
 }  // namespace
