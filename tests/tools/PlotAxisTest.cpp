@@ -49,7 +49,10 @@ TEST(PlotAxis, TicksShowTheirStepsDecimalsAndZeroWithoutASign)
     const ValueAxis axis = ValueAxisFor(-0.3, 0.3, 7 * 26);
     EXPECT_EQ(axis.tics, "('-0.3' -0.3, '-0.2' -0.2, '-0.1' -0.1, '0.0' 0, '0.1' 0.1, "
                          "'0.2' 0.2, '0.3' 0.3)");
-    // From 1e7 on, the labels are short.
+    // Past six decimals, or from 1e7 on, the labels are short: steps of a
+    // millionth or less were each labelled 0.
+    EXPECT_EQ(ValueAxisFor(1e-8, 3e-8, 100).tics, "('1e-08' 1e-08, '2e-08' 2e-08, '3e-08' 3e-08)");
+    EXPECT_EQ(ValueAxisFor(0, 4e-6, 60).tics, "('0' 0, '2.5e-06' 2.5e-06)");
     EXPECT_EQ(ValueAxisFor(0, 3e7, 100).tics, "('0' 0, '2e+07' 20000000)");
 }
 

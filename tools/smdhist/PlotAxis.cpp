@@ -37,13 +37,16 @@ std::string TickText(double value, int decimals)
     return text;
 }
 
-// The decimals that show every multiple of `step`, at most 6.
+// The decimals that show every multiple of `step`; 7 for more than six.
 int DecimalsOf(double step)
 {
     int decimals = 0;
-    while (decimals < 6 && std::fabs(step * std::pow(10.0, decimals) -
-                                     std::round(step * std::pow(10.0, decimals))) > 1e-6) {
-        ++decimals;
+    for (; decimals <= 6; ++decimals) {
+        const double scaled = step * std::pow(10.0, decimals);
+        // A step below a millionth is no whole number of its decimals yet.
+        if (std::round(scaled) != 0 && std::fabs(scaled - std::round(scaled)) <= 1e-6) {
+            break;
+        }
     }
     return decimals;
 }
