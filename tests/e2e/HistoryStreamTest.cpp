@@ -23,21 +23,9 @@ namespace {
 
 using history_maker::Bytes;
 using history_maker::Stored;
+using history_maker::Twelve;
 
 constexpr std::size_t kBlock = 76;
-
-// Twelve blocks a minute apart, each with values of its own.
-std::vector<Stored> Twelve()
-{
-    std::vector<Stored> blocks(12);
-    for (std::size_t i = 0; i < blocks.size(); ++i) {
-        blocks[i].stamp.minute = static_cast<std::uint8_t>(i);
-        blocks[i].flags[i % 5] = 1;
-        blocks[i].values["DVIA"] = 220.5f + static_cast<float>(i);
-        blocks[i].values["DVBT"] = 0.1f * static_cast<float>(i);
-    }
-    return blocks;
-}
 
 // The minutes of the sound blocks in smdhist's CSV.
 std::vector<int> SoundMinutes(const Ran& run)

@@ -17,21 +17,10 @@ namespace {
 
 using history_maker::Bytes;
 using history_maker::Stored;
+using history_maker::Twelve;
 
 constexpr std::size_t kBlock = data_block::kSize;
 constexpr std::size_t kWhole = 0;  // a piece size: the bytes at once
-
-// Twelve blocks a minute apart, each with values of its own.
-std::vector<Stored> Twelve()
-{
-    std::vector<Stored> blocks(12);
-    for (std::size_t i = 0; i < blocks.size(); ++i) {
-        blocks[i].stamp.minute = static_cast<std::uint8_t>(i);
-        blocks[i].flags[i % 5] = 1;
-        blocks[i].values["DVIA"] = 220.5f + static_cast<float>(i);
-    }
-    return blocks;
-}
 
 // What a stream hands on from `bytes` fed in pieces of `piece` bytes.
 // Each skip is [from, to).
