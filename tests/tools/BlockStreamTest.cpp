@@ -3,6 +3,7 @@
 // anywhere reads as the whole; damage where a block stands is shown with it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <set>
 #include <string>
@@ -22,10 +23,11 @@ using history_maker::Twelve;
 constexpr std::size_t kBlock = data_block::kSize;
 constexpr std::size_t kWhole = 0;  // a piece size: the bytes at once
 
-// What a stream hands on from `bytes` fed in pieces of `piece` bytes.
-// Each skip is [from, to).
+// The bytes skipped, each stretch [from, to).
 using Skips = std::vector<std::pair<std::uint64_t, std::uint64_t>>;
 
+// What a stream handed on: its blocks, the bytes it skipped, and the bytes
+// after its last whole block.
 struct Streamed {
     std::vector<Entry> blocks;
     Skips skips;
@@ -44,6 +46,7 @@ struct Streamed {
     }
 };
 
+// What a stream hands on from `bytes` fed in pieces of `piece` bytes.
 Streamed Stream(const std::string& bytes, std::size_t piece = kWhole)
 {
     Streamed streamed;
@@ -85,7 +88,8 @@ TEST(BlockStreamDamage, HolesOrInsertedBytesCostOnlyTheBlocksTheyTouch)
                 }
                 const auto from = static_cast<std::uint64_t>(
                     static_cast<std::ptrdiff_t>(first * kBlock) + shift);
-                shift += hole ? -static_cast<std::ptrdiff_t>(size) : static_cast<std::ptrdiff_t>(size);
+                const auto moved = static_cast<std::ptrdiff_t>(size);
+                shift += hole ? -moved : moved;
                 skips.push_back({from, static_cast<std::uint64_t>(
                                            static_cast<std::ptrdiff_t>(next * kBlock) + shift)});
             }

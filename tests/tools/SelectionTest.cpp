@@ -100,7 +100,8 @@ TEST_F(Choosing, EachChoicePassesItsBlocksInTheOrderRead)
 TEST_F(Choosing, AfterFinishTheLastBlocksPassAtOnce)
 {
     std::vector<std::uint64_t> passed;
-    Selection selection({{}, {}, {}, 2}, [&](const Entry& entry) { passed.push_back(entry.number); });
+    Selection selection({{}, {}, {}, 2},
+                        [&](const Entry& entry) { passed.push_back(entry.number); });
     std::vector<Entry> entries = Read();
     for (std::size_t i = 0; i < 4; ++i) {
         selection.Offer(entries[i]);

@@ -111,8 +111,6 @@ std::string AlarmLabel(std::size_t flag)
 // The strip's row of a flag: the first flag on top.
 std::size_t Row(std::size_t flag) { return data_block::kFlags - flag; }
 
-// ---- The script --------------------------------------------------------------------
-
 struct Layout {
     int width;
     int height;
@@ -321,18 +319,19 @@ std::string PlotScript(const PlotData& data, const DeviceSummary& device, const 
     const std::string shading = Shading(data, gap, notes);
     const Layout layout = LayoutOf(canvas, notes.size());
     const std::vector<PlotData::Bucket> buckets = data.InTimeOrder();
+    const std::string time_tics =
+        plot_axis::TimeTics(first - pad, last + pad, layout.width - kLeft - kRight);
     std::string script = DataBlock("values", data.Rows(gap)) +
                          Header(canvas, device, notes, layout) +
                          Format("set xrange [%.0f:%.0f]\n", static_cast<double>(first - pad),
                                 static_cast<double>(last + pad)) +
-                         plot_axis::TimeTics(first - pad, last + pad, layout.width - kLeft - kRight) +
+                         time_tics +
                          Strip(layout, data, gap, std::max<std::int64_t>(last - first, 60)) +
                          shading;
     int top = layout.top + layout.strip + kSpace;
     for (const Panel& panel : kPanels) {
         if (&panel == &kPanels[std::size(kPanels) - 1]) {
-            script += plot_axis::TimeTics(first - pad, last + pad, layout.width - kLeft - kRight) +
-                      "set xlabel 'wall-clock time of the stamps'\n";
+            script += time_tics + "set xlabel 'wall-clock time of the stamps'\n";
         }
         script += Place(layout, top, top + layout.panel) +
                   PanelPlot(panel, device, buckets, layout.panel);
