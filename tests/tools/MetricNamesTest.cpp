@@ -40,13 +40,4 @@ TEST(MetricNames, EveryValueAndFlagHasItsOwnFixedName)
     }
 }
 
-TEST(MetricNames, HelpAndLabelsSayWhatASeriesIs)
-{
-    EXPECT_EQ(ValueHelp(11), "DVBT as the UPS sends it");
-    EXPECT_EQ(FlagHelp(4),
-              "1 while the alarm 08037 电池供电告警 (supply-by-battery alarm, key sbm) is "
-              "on, else 0");
-    EXPECT_EQ(Series(ValueFamily(0), 1001, "DVIA"), "ups_dvia{data_id=\"1001\",tag=\"DVIA\"}");
-}
-
 }  // namespace
