@@ -51,6 +51,20 @@ inline std::string Bytes(const std::vector<Stored>& blocks)
     return bytes;
 }
 
+// Twelve blocks a minute apart from 2026-03-01T10:00:00, each with values of
+// its own and one alarm flag at 1 in turn.
+inline std::vector<Stored> Twelve()
+{
+    std::vector<Stored> blocks(12);
+    for (std::size_t i = 0; i < blocks.size(); ++i) {
+        blocks[i].stamp.minute = static_cast<std::uint8_t>(i);
+        blocks[i].flags[i % 5] = 1;
+        blocks[i].values["DVIA"] = 220.5f + static_cast<float>(i);
+        blocks[i].values["DVBT"] = 0.1f * static_cast<float>(i);
+    }
+    return blocks;
+}
+
 // The stamp `seconds` after 2026-01-01T00:00:00 (no leap seconds, UTC-like
 // wall clock: a day is 86,400 s).
 inline ttime StampAfter(std::int64_t seconds)

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "tests/tools/HistFixtures.h"
 #include "tools/common/DataBlock.h"
 #include "tools/smdhist/HistTime.h"
 
@@ -15,26 +16,6 @@ namespace {
 
 // 2026-12-08T16:55:58Z
 constexpr std::int64_t kInstant = 1796748958;
-
-// Each case in UTC+2 (the zone of the stamps), as the history tool reads it.
-class StampsTwoHoursEast : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        const char* zone = std::getenv("TZ");
-        saved_ = zone != nullptr ? std::optional<std::string>(zone) : std::nullopt;
-        setenv("TZ", "XST-2", 1);
-        data_block::ZoneChanged();
-    }
-    void TearDown() override
-    {
-        saved_ ? setenv("TZ", saved_->c_str(), 1) : unsetenv("TZ");
-        data_block::ZoneChanged();
-    }
-
-private:
-    std::optional<std::string> saved_;
-};
 
 TEST_F(StampsTwoHoursEast, EveryTimeTheToolsPrintReadsBack)
 {
