@@ -7,7 +7,8 @@ if(NOT result EQUAL 0)
 endif()
 
 file(GLOB_RECURSE written RELATIVE "${OUT}" "${OUT}/*")
-file(GLOB_RECURSE kept RELATIVE "${SOURCE}" "${SOURCE}/corpus/receive/*" "${SOURCE}/corpus/cache/*"
+file(GLOB_RECURSE kept RELATIVE "${SOURCE}" "${SOURCE}/corpus/receive/*" "${SOURCE}/corpus/answer/*"
+     "${SOURCE}/corpus/cache/*"
      "${SOURCE}/ups.dict")
 list(SORT written)
 list(SORT kept)
