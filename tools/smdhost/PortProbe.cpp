@@ -172,9 +172,10 @@ Answer Exchange(SerialPort& port, const std::string& command, SMDSPDevice* drive
     unsigned char chunk[512];
     for (auto now = sent; now < deadline; now = Clock::now()) {
         const auto left = std::chrono::duration_cast<milliseconds>(deadline - now);
-        const ssize_t got = port.Read(chunk, sizeof(chunk), answer.bytes.empty() || taken
-                                                                ? left
-                                                                : std::min(left, quiet));
+        // Once bytes came, a quiet ends the answer: the driver has taken it, or
+        // nothing more is coming.
+        const ssize_t got =
+            port.Read(chunk, sizeof(chunk), answer.bytes.empty() ? left : std::min(left, quiet));
         if (got <= 0) {
             if (got < 0 || !answer.bytes.empty()) {
                 break;  // gone, or quiet after an answer
