@@ -264,7 +264,7 @@ TEST_F(EndToEnd, BriefViewHasOneLinePerCycleAndAlarmChangesOnLinesOfTheirOwn)
     }
     const std::string values = " DVIA=230.5 DVIB=229.8 DVIC=231.1 DVOA=220 DVOB=220.1 "
                                "DVOC=219.9 DLOA=35 DLOB=36.5 DLOC=34 DTMP=28.5 DHZF=50 DVBT=54.6 "
-                               "DVBN=13.6 DTMB=25 DVBL=20";
+                               "DTMB=25 DVBN=13.6 DVBL=20";
     ASSERT_EQ(lines.size(), 7u) << ::testing::PrintToString(lines);
     EXPECT_EQ(lines[2], "#1 SOK0 SBP0 SUF0 SBL0 SBM0" + values);
     EXPECT_EQ(lines[3].rfind("#2 failed (refused): the module refused the answer to \"RS\\r\"", 0),

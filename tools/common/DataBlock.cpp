@@ -204,7 +204,9 @@ Json::Value ToJson(const Decoded& block)
         json["flags"][ups_protocol::kStatusFields[i].tag] = block.flags[i];
     }
     for (std::size_t i = 0; i < kValues; ++i) {
-        json["values"][ValueFields()[i]->tag] = static_cast<double>(block.values[i]);
+        const float value = block.values[i];
+        json["values"][ValueFields()[i]->tag] =
+            std::isfinite(value) ? Json::Value(static_cast<double>(value)) : Json::Value();
     }
     return json;
 }

@@ -173,10 +173,6 @@ struct Event {
 // output and show their time to the millisecond.
 bool IsTrace(const Fact& fact);
 
-// The value of `field`, one of the data answer's fields, in a decoded block
-// (which holds them in record order), found by its place in the record.
-float ValueOf(const data_block::Decoded& block, const ups_protocol::Field& field);
-
 // Builds a visitor of a Fact from lambdas: std::visit(Overloaded{...}, fact).
 template <class... Ts>
 struct Overloaded : Ts... {

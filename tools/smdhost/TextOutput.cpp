@@ -38,13 +38,12 @@ std::string BlockFields(const Block& block)
         text += std::string(ups_protocol::kStatusFields[i].tag) + " " +
                 std::to_string(decoded.flags[i]) + (i + 1 == data_block::kFlags ? "" : "  ");
     }
-    std::size_t column = 0;
-    for (const auto& field : ups_protocol::kDataFields) {
+    for (std::size_t i = 0; i < data_block::kValues; ++i) {
         char cell[32];
-        const bool row_end = ++column % kValuesPerRow == 0;
-        std::snprintf(cell, sizeof(cell), row_end ? "%s %g" : "%s %-8g", field.tag,
-                      static_cast<double>(ValueOf(decoded, field)));
-        text += (column % kValuesPerRow == 1 ? "\n" + std::string(kIndent) : "") + cell;
+        const bool row_end = (i + 1) % kValuesPerRow == 0;
+        std::snprintf(cell, sizeof(cell), row_end ? "%s %g" : "%s %-8g",
+                      data_block::ValueFields()[i]->tag, static_cast<double>(decoded.values[i]));
+        text += (i % kValuesPerRow == 0 ? "\n" + std::string(kIndent) : "") + cell;
     }
     return text;
 }
