@@ -28,6 +28,7 @@ std::string Brief(const Event& event)
             [](const CycleFailed& e) {
                 return "#" + std::to_string(e.cycle) + " failed (" + e.reason + "): " + e.detail;
             },
+            [](const Repeated&) { return std::string(); },
             [&event](const Failing& e) {
                 // Every failed cycle has its line here.
                 return e.now == Failing::Now::Ongoing ? std::string() : TextOutput::Text(event);

@@ -115,9 +115,11 @@ const command_line::Program& HostProgram()
             {"3", "a block was not stored, or a state file was refused"},
             {"4", "a port is held by another program, is no terminal, may not be opened or is "
                   "misnamed"},
-            {"128+N", "a second signal N stopped the host at once"},
+            {"128+N", "a second SIGINT or SIGTERM (signal N) stopped the host at once"},
         },
         "",
+        Completes::Nothing,
+        HostManualSections(),
     };
     return program;
 }
