@@ -69,8 +69,10 @@ const char* Version();
 // has none) in the order given; answers the operands. --help and --version
 // are answered here and end the program with status 0 (--version once every
 // option is read, adding the lines `version_more` answers); a mistake ends it
-// with Refuse. An optional value is given as "--name=VALUE", "-xVALUE", or
-// as the next argument when that is no option.
+// with Refuse, as does an option of the program given as the next word where
+// a value is needed ("--port -s DIR": write "--port=-s" for that value). An
+// optional value is given as "--name=VALUE", "-xVALUE", or as the next
+// argument when that is no option.
 std::vector<std::string> Parse(int argc, char** argv, const Program& program,
                                const std::function<void(int id, const char* value)>& take,
                                const std::function<std::string()>& version_more = nullptr);
