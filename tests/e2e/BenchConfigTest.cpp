@@ -1,5 +1,6 @@
 // The bench host's configuration file.
 #include <filesystem>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -92,6 +93,35 @@ TEST(BenchConfig, RangeMessagesStateTheRange)
               "device 1: " + range + "1.5");
     EXPECT_EQ(ErrorOf(R"({"devices": [{"data_id": true, "port": "p"}]})"),
               "device 1: " + range + "true or false");
+}
+
+// What a file that is no configuration at all is refused with: its name and
+// place, and what is wrong, never jsoncpp's words alone.
+TEST(BenchConfig, TextsThatAreNoJsonAreRefusedWithThePlaceAndTheReason)
+{
+    std::mt19937 draw(76);
+    std::string random(300, '\0');
+    for (char& byte : random) {
+        byte = static_cast<char>(draw());
+    }
+    const std::pair<std::string, std::string> refusals[] = {
+        {"{\"devices\": " + std::string(100, '[') + std::string(100, ']') + "}",
+         "site.json:1:76: lists and objects nested more than 64 deep"},
+        {R"({"devices": [{"data_id": 1e400, "port": "p"}]})",
+         "site.json:1:26: 1e400 is out of range: a number is at most about 1.8e308 either side of 0"},
+        {random, "site.json:1:"},
+        {"{\"devices\": [] /* 机房 b */}", "site.json:1:16: a comment; JSON has none"},
+        {"{\"module\": \"a\" / \"b\"}", "site.json:1:16: a ',' or '}' is missing before / \"b\"}"},
+    };
+    for (const auto& [text, said] : refusals) {
+        const std::string error = ErrorText(
+            [](const std::string& json) { json_keys::ParseWith("site.json", json, ParseBenchConfig); },
+            text);
+        EXPECT_EQ(error.rfind(said, 0), 0u) << error;
+    }
+    EXPECT_NE(ErrorText([](const std::string& json) { json_keys::Parse("site.json", json); }, random)
+                  .find(": not JSON text: the byte 0x"),
+              std::string::npos);
 }
 
 TEST(BenchConfig, ShippedExamplesAreValidAndFindTheBuiltModuleFromTheirFolder)

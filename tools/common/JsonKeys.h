@@ -62,9 +62,15 @@ std::string Shown(const Json::Value& value);
 long long WholeNumber(const Json::Value& value, const std::string& where,
                       const std::string& key, long long low, long long high);
 
+// Lists and objects nested deeper than this are refused before jsoncpp reads
+// them: no hand-written file comes near, and jsoncpp's own limit ends its
+// reading without a place.
+constexpr std::size_t kMostNesting = 64;
+
 // Parses `text`, read from the file `name`, as strict JSON (no comments, no
-// trailing commas, no key twice); a syntax error throws std::runtime_error
-// "name:line:column: reason".
+// trailing commas, no key twice, nesting at most kMostNesting deep); a text
+// that is no JSON (other bytes, a number past a double's range) or a syntax
+// error throws std::runtime_error "name:line:column: reason".
 Json::Value Parse(const std::string& name, const std::string& text);
 
 // "name:line" of a byte offset into `text`; the name alone without one.
