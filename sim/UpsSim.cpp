@@ -24,6 +24,7 @@
 #include "tools/common/Diagnostics.h"
 #include "tools/common/Escape.h"
 #include "tools/common/ExitStatus.h"
+#include "tools/common/Plural.h"
 #include "tools/common/SerialPort.h"
 #include "sim/Scenario.h"
 #include "sim/UpsAnswers.h"
@@ -228,7 +229,7 @@ private:
             std::chrono::duration<double>(10.0 / options_.baud));
         auto next = Clock::now();
         if (options_.verbose) {
-            Say("sent " + std::to_string(bytes.size()) + " bytes: \"" + EscapeBytes(bytes) + "\"");
+            Say("sent " + Counted(bytes.size(), "byte") + ": \"" + EscapeBytes(bytes) + "\"");
         }
         const std::size_t step = options_.fast ? bytes.size() : 1;
         for (std::size_t at = 0; at < bytes.size() && !g_stop; at += step) {

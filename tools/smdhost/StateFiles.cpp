@@ -8,6 +8,7 @@
 #include <ctime>
 
 #include "tools/smdhost/HistoryRotation.h"
+#include "tools/common/Plural.h"
 
 using safe_file::Failed;
 
@@ -80,9 +81,10 @@ bool StateFiles::CutTornTail(std::string& warning, safe_file::Error& error)
     if (::ftruncate(history_fd_, history_size_) != 0) {
         return Failed(error, errno, "cannot cut the torn end of " + HistoryPath());
     }
-    warning = HistoryPath() + " ended in part of a block: " + std::to_string(torn) +
-              " bytes dropped, " + std::to_string(history_size_ / block_size_) +
-              " whole blocks kept";
+    warning = HistoryPath() + " ended in part of a block: " +
+              Counted(static_cast<unsigned long long>(torn), "byte") + " dropped, " +
+              Counted(static_cast<unsigned long long>(history_size_ / block_size_), "whole block") +
+              " kept";
     return true;
 }
 
