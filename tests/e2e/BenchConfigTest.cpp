@@ -8,8 +8,10 @@
 #include <gtest/gtest.h>
 #include <json/reader.h>
 
+#include "tools/common/CommandLine.h"
 #include "tools/common/JsonKeys.h"
 #include "tools/smdhost/BenchConfig.h"
+#include "tools/smdhost/HostOptions.h"
 #include "tests/e2e/ErrorText.h"
 
 #ifndef QUILL_SOURCE_DIR
@@ -18,15 +20,17 @@
 
 namespace {
 
-BenchConfig Parse(const std::string& text)
+Json::Value ParseJson(const std::string& text)
 {
     Json::CharReaderBuilder builder;
     Json::Value root;
     std::string errors;
     std::istringstream stream(text);
     EXPECT_TRUE(Json::parseFromStream(builder, stream, &root, &errors)) << errors;
-    return ParseBenchConfig(root);
+    return root;
 }
+
+BenchConfig Parse(const std::string& text) { return ParseBenchConfig(ParseJson(text)); }
 
 std::string ErrorOf(const std::string& text) { return ErrorText(Parse, text); }
 
@@ -122,6 +126,41 @@ TEST(BenchConfig, TextsThatAreNoJsonAreRefusedWithThePlaceAndTheReason)
     EXPECT_NE(ErrorText([](const std::string& json) { json_keys::Parse("site.json", json); }, random)
                   .find(": not JSON text: the byte 0x"),
               std::string::npos);
+}
+
+// The host-level keys of a device and of the top, each at the default the
+// manual page gives it, read as if it were not given.
+TEST(BenchConfig, EveryKeyIsOnTheManualPageWithTheDefaultTheReaderTakes)
+{
+    const std::string page = command_line::ManualPage(HostProgram());
+    for (const json_keys::KeyTable& table : ConfigurationKeys()) {
+        for (const json_keys::Key& key : table.keys) {
+            EXPECT_NE(page.find(".TP\n\\fB" + key.name + "\\fR\n"), std::string::npos) << key.name;
+        }
+    }
+    const auto shown = [](const BenchConfig& config) {
+        const DeviceConfig& device = config.devices.at(0);
+        return config.module + "|" + config.state_dir + "|" + config.nut_dir + "|" + device.name +
+               "|" + device.settings.toStyledString() + "|" +
+               std::to_string(device.poll_interval.count()) + "|" +
+               std::to_string(device.answer_timeout.count()) + "|" +
+               std::to_string(device.cache_interval.count()) + "|" +
+               std::to_string(device.history_max_bytes) + "|" + device.nut.model;
+    };
+    const std::string bare = R"({"devices": [{"data_id": 7, "port": "p"}]})";
+    const std::string without = shown(Parse(bare));
+    for (std::size_t level = 0; level < 2; ++level) {
+        for (const json_keys::Key& key : ConfigurationKeys()[level].keys) {
+            Json::Value fallback;
+            if (key.fallback.empty() ||
+                !Json::Reader().parse(key.fallback, fallback, false)) {
+                continue;
+            }
+            Json::Value root = ParseJson(bare);
+            (level == 0 ? root : root["devices"][0])[key.name] = fallback;
+            EXPECT_EQ(shown(ParseBenchConfig(root)), without) << key.name << " = " << key.fallback;
+        }
+    }
 }
 
 TEST(BenchConfig, ShippedExamplesAreValidAndFindTheBuiltModuleFromTheirFolder)

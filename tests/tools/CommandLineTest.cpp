@@ -160,4 +160,23 @@ TEST(CommandLine, HelpNamesEveryOptionWithinEightyColumns)
     }
 }
 
+TEST(CommandLine, ManualPagePointsAtTheInstalledManualsAndSetsItsOwnSections)
+{
+    command_line::Program program = Table();
+    program.sections = {{"EXAMPLES", "", {{"--config FILE", "what it does"}}, ".hidden\n  tool -j\n"}};
+    const std::string page = command_line::ManualPage(program);
+    EXPECT_NE(page.find(std::string("in ") + command_line::kDocuments), std::string::npos) << page;
+    EXPECT_NE(page.find(".SH EXAMPLES\n.TP\n\\fB\\-\\-config FILE\\fR\nwhat it does\n"),
+              std::string::npos)
+        << page;
+    // A line of its own that starts with a dot is no request.
+    EXPECT_NE(page.find("\n\\&.hidden\n  tool \\-j\n"), std::string::npos) << page;
+}
+
+TEST(CommandLine, CompletionShowsFoldersAsFoldersToGoOnInto)
+{
+    EXPECT_NE(command_line::BashCompletion(Table()).find("complete -o filenames -F _tool tool\n"),
+              std::string::npos);
+}
+
 }  // namespace

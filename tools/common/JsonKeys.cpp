@@ -253,6 +253,20 @@ void CheckKeys(const Json::Value& object, const std::vector<std::string>& known,
     }
 }
 
+std::vector<std::string> Names(const std::vector<Key>& keys)
+{
+    std::vector<std::string> names;
+    for (const Key& key : keys) {
+        names.push_back(key.name);
+    }
+    return names;
+}
+
+void CheckKeys(const Json::Value& object, const std::vector<Key>& known, const std::string& where)
+{
+    CheckKeys(object, Names(known), where);
+}
+
 std::string KindOf(const Json::Value& value)
 {
     switch (value.type()) {

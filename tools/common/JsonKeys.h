@@ -39,6 +39,31 @@ std::string Nearest(const std::string& key, const std::vector<std::string>& know
 void CheckKeys(const Json::Value& object, const std::vector<std::string>& known,
                const std::string& where);
 
+// A key of a hand-written file as its reader knows it: the reader checks
+// keys against its table, and the manual page lists the same table, so that
+// neither can name a key the other does not.
+struct Key {
+    std::string name;
+    std::string kind;      // "a text", "a number of seconds", "an object"
+    std::string fallback;  // what it is when not given, as JSON where that is a value; "" none
+    std::string range;     // the values taken, as the messages say them; "" for any
+    std::string help;      // what it does, in sentences
+    bool required = false;
+};
+
+// The keys of one object of a file, and where that object is.
+struct KeyTable {
+    std::string object;  // where the object is: "the top level", "a device"
+    std::vector<Key> keys;
+};
+
+// The names of `keys`, in their order.
+std::vector<std::string> Names(const std::vector<Key>& keys);
+
+// CheckKeys against the names of a table.
+void CheckKeys(const Json::Value& object, const std::vector<Key>& known,
+               const std::string& where);
+
 using json_member::Member;
 
 // The text of `key` in `object`, "" when it has none; throws a Mistake when

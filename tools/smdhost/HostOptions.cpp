@@ -5,6 +5,7 @@
 
 #include "tools/common/ElfInfo.h"
 #include "tools/smdhost/BenchConfig.h"
+#include "tools/smdhost/HostManual.h"
 
 namespace {
 
