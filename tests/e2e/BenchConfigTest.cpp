@@ -174,6 +174,11 @@ TEST(BenchConfig, ShippedExamplesAreValidAndFindTheBuiltModuleFromTheirFolder)
                   std::filesystem::weakly_canonical(top / "build/dev/quillmarups.so"))
             << name;
     }
+    // The one the package installs, for /etc/smdhost/smdhost.json.
+    const BenchConfig installed =
+        LoadBenchConfig((top / "tools/smdhost/examples/smdhost.json").string());
+    EXPECT_EQ(installed.module, "/usr/lib/smd/modules/quillmarups.so");
+    EXPECT_EQ(installed.state_dir, "/var/lib/smdhost");
 }
 
 TEST(BenchConfig, TyposAreNamedWithTheNearestKnownKey)
