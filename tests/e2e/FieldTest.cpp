@@ -117,6 +117,25 @@ const StorageFault kStorageFaults[] = {
          WriteBytes(state + "/42.history", 2 * kBlockSize + 30);
      },
      nullptr, 0, false, 0, {"30 bytes dropped, 2 whole blocks kept"}, 2 + 5},
+    {"blocks_of_zeros_a_power_loss_left_are_cut_at_start",
+     [](const std::string& state) {
+         fs::create_directories(state);
+         WriteBytes(state + "/42.history", 2 * kBlockSize);
+         std::ofstream(state + "/42.history", std::ios::binary | std::ios::app)
+             << std::string(3 * kBlockSize, '\0');
+     },
+     nullptr, 0, false, 0,
+     {"42.history ended in 3 blocks of zeros, left by a power loss: 228 bytes dropped, 2 whole "
+      "blocks kept"},
+     2 + 5},
+    {"temporary_file_of_a_killed_cache_write_is_removed_at_start",
+     [](const std::string& state) {
+         fs::create_directories(state);
+         WriteBytes(state + "/.42.cache.tmp-0123456789ab", kBlockSize);
+     },
+     nullptr, 0, false, 0,
+     {"removed 1 temporary file of a cache write an earlier run left unfinished ("},
+     5},
     {"empty_cache_is_kept_aside_not_blamed_on_the_module", nullptr, nullptr, 0, false, 0,
      {"42.cache is refused: it holds 0 bytes, not one 76-byte block; kept aside as "}, 5,
      [] { return std::string(); }},
@@ -125,6 +144,9 @@ const StorageFault kStorageFaults[] = {
       "kept aside as ",
       ", and the device starts without it"},
      5, [] { return CachedBlock(1001, 0, -1); }},
+    {"cache_of_77_bytes_is_kept_aside", nullptr, nullptr, 0, false, 0,
+     {"42.cache is refused: it holds 77 bytes, not one 76-byte block; kept aside as "}, 5,
+     [] { return CachedBlock(kDataId, 0, -1) + "x"; }},
     {"random_bytes_as_cache_are_kept_aside", nullptr, nullptr, 0, false, 0,
      {"42.cache is refused: it holds the block of data id ", "; its flags are 0 or 1, not SOK ",
       "is no real time; kept aside as "},

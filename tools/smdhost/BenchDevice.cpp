@@ -95,14 +95,17 @@ bool BenchDevice::Start(const SMDSPDeviceProvider& provider)
     return true;
 }
 
-bool BenchDevice::OpenFiles()
+BenchDevice::Files BenchDevice::OpenFiles()
 {
     std::vector<std::string> warnings;
     safe_file::Error error;
     switch (files_.Open(warnings, error)) {
     case StateFiles::Opened::Refused:
         Error(error.text);
-        return false;
+        return Files::Refused;
+    case StateFiles::Opened::Held:
+        Error(error.text);
+        return Files::Held;
     case StateFiles::Opened::Failed:  // shown with the first block that cannot be stored
     case StateFiles::Opened::Ready:
         break;
@@ -110,11 +113,15 @@ bool BenchDevice::OpenFiles()
     for (const std::string& warning : warnings) {
         Warning(warning);
     }
-    return true;
+    return Files::Open;
 }
 
 void BenchDevice::ReloadCache()
 {
+    if (!files_.CacheFault().empty()) {
+        SetCacheAside(std::string(files_.CacheFault()));  // a copy: setting it aside clears it
+        return;
+    }
     if (!files_.HasCache()) {
         return;
     }
@@ -329,7 +336,6 @@ bool BenchDevice::Publish(SMDVDevice&, int type, const unsigned char* data, unsi
     }
     failures_.Completed();
     log_.Tell(identity_, events::Block::Of(events::Source::Poll, cycle_, type, data, len));
-    cache_.Published(std::string(reinterpret_cast<const char*>(data), len));
     return true;
 }
 
@@ -349,6 +355,8 @@ bool BenchDevice::StoreHistory(SMDVDevice&, const unsigned char* data, unsigned 
                                             config_.history_max_bytes});
     }
     history_report_.Stored();
+    // Only now: the cache never holds a block the history lacks.
+    cache_.Stored(std::string(reinterpret_cast<const char*>(data), len));
     return true;
 }
 
