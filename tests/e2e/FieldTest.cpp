@@ -1,7 +1,9 @@
 // The bench host as a field engineer meets it: a disk that fills, a folder
 // that goes, a second host on the line, typos in a configuration, a stop in
 // the middle of an answer, the bytes on the line, many lines at once.
+#include <fcntl.h>
 #include <grp.h>
+#include <poll.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -9,6 +11,9 @@
 
 #include <linux/capability.h>
 
+#include <algorithm>
+#include <atomic>
+#include <cmath>
 #include <csignal>
 #include <cstring>
 #include <ctime>
@@ -20,6 +25,7 @@
 #include <thread>
 #include <vector>
 
+#include "sim/UpsAnswers.h"
 #include "tests/e2e/HostFixture.h"
 
 namespace {
@@ -230,6 +236,93 @@ void PrintTo(const StorageFault& fault, std::ostream* out) { *out << fault.name;
 
 INSTANTIATE_TEST_SUITE_P(Table, StorageFaults, ::testing::ValuesIn(kStorageFaults),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// ---- Values the module reads in part -----------------------------------------------
+
+// A UPS on a pseudo-terminal that the test answers itself, for answers the
+// simulator never sends: the status answer to each "RS\r", `data` to each "RD\r".
+class ScriptedUps {
+public:
+    ScriptedUps(const std::string& link, std::string data) : data_(std::move(data))
+    {
+        master_ = posix_openpt(O_RDWR | O_NOCTTY);
+        if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) {
+            ADD_FAILURE() << "no pseudo-terminal";
+            return;
+        }
+        const std::string terminal = ptsname(master_);
+        terminal_ = open(terminal.c_str(), O_RDWR | O_NOCTTY);  // kept open: no hang-up
+        fs::create_symlink(terminal, link);
+        thread_ = std::thread([this] { Answer(); });
+    }
+    ~ScriptedUps()
+    {
+        stop_ = true;
+        if (thread_.joinable()) {
+            thread_.join();
+        }
+        close(terminal_);
+        close(master_);
+    }
+
+private:
+    void Answer()
+    {
+        const std::string status = ups_answers::StatusAnswer(ups_answers::OnLine());
+        std::string heard;
+        while (!stop_) {
+            pollfd in{master_, POLLIN, 0};
+            char bytes[256];
+            const ssize_t got = poll(&in, 1, 20) > 0 ? read(master_, bytes, sizeof(bytes)) : 0;
+            heard.append(bytes, static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
+            for (std::size_t end; (end = heard.find('\r')) != std::string::npos;
+                 heard.erase(0, end + 1)) {
+                const std::string& answer = heard.compare(0, end, "RS") == 0 ? status : data_;
+                if (write(master_, answer.data(), answer.size()) < 0) {
+                    return;
+                }
+            }
+        }
+    }
+
+    std::string data_;
+    int master_ = -1;
+    int terminal_ = -1;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+TEST_F(EndToEnd, ValuesTheModuleStoresInPartOrNotFiniteAreNamedOnTheirCycle)
+{
+    std::vector<ups_answers::Line> lines = ups_answers::DataLines(ups_answers::OnLine());
+    lines[0].value = "230.5V";
+    lines[9].value = "nan";
+    const std::string answer = ups_answers::Join(lines);
+    ScriptedUps ups(line, answer);
+    Events events;
+    EXPECT_EQ(RunHost(WriteConfig(2.0), 2, events, {"--trace", "--module-output", "/dev/null"}),
+              0)
+        << Errors();
+
+    const Events warnings = Of(events, "warning");
+    EXPECT_EQ(Cycles(warnings), (std::vector<unsigned int>{1, 2}));
+    for (const Json::Value& warning : warnings) {
+        EXPECT_EQ(warning["detail"].asString(),
+                  "values only in part a number or not finite, stored as the module read them: "
+                  "DVIA \"230.5V\" stored as 230.5 (only \"230.5\" of it is a number); DTMP "
+                  "\"nan\" stored as nan (no finite number)");
+    }
+    const Events traced = Of(events, "trace");
+    EXPECT_TRUE(std::any_of(traced.begin(), traced.end(), [](const Json::Value& trace) {
+        return trace["bytes"].asString().rfind("DVIA230.5V\\r\\nDVIB", 0) == 0;
+    })) << "the trace shows the answer as it came";
+    float dvia = 0;
+    float dtmp = 0;
+    std::memcpy(&dvia, History().data() + 4 + 5, sizeof(dvia));
+    std::memcpy(&dtmp, History().data() + 4 + 41, sizeof(dtmp));
+    EXPECT_EQ(dvia, 230.5f);
+    EXPECT_TRUE(std::isnan(dtmp));
+}
 
 // ---- Port faults -------------------------------------------------------------------
 

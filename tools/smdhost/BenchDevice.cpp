@@ -11,6 +11,7 @@
 #include "tools/common/Escape.h"
 #include "tools/common/Plural.h"
 #include "tools/smdhost/AnswerCheck.h"
+#include "tools/smdhost/AnswerValues.h"
 #include "tools/smdhost/CacheCheck.h"
 #include "tools/smdhost/StopSignal.h"
 
@@ -59,9 +60,9 @@ BenchDevice::BenchDevice(DeviceConfig config, const safe_file::Folder& state, Ev
     files_.LimitHistory(config_.history_max_bytes);
 }
 
-void BenchDevice::Warning(const std::string& detail)
+void BenchDevice::Warning(const std::string& detail, unsigned int cycle)
 {
-    log_.Tell(identity_, events::Message{events::Message::Level::Warning, detail});
+    log_.Tell(identity_, events::Message{events::Message::Level::Warning, detail, cycle});
 }
 
 void BenchDevice::Error(const std::string& detail)
@@ -336,6 +337,12 @@ bool BenchDevice::Publish(SMDVDevice&, int type, const unsigned char* data, unsi
     }
     failures_.Completed();
     log_.Tell(identity_, events::Block::Of(events::Source::Poll, cycle_, type, data, len));
+    const std::string unusual = answer_values::Unusual(fed_);
+    if (!unusual.empty()) {
+        Warning("values only in part a number or not finite, stored as the module read them: " +
+                    unusual,
+                cycle_);
+    }
     return true;
 }
 

@@ -73,8 +73,8 @@ public:
     bool CheckBool(SMDVDevice&, const BoolAlarmCheck& check) override;
 
 private:
-    // Tells a warning or an error about the device.
-    void Warning(const std::string& detail);
+    // Tells a warning (about the cycle `cycle`, 0: none) or an error about the device.
+    void Warning(const std::string& detail, unsigned int cycle = 0);
     void Error(const std::string& detail);
     // Renames a cache that fails the host's check and says why.
     void SetCacheAside(const std::string& faults);
