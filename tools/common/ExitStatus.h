@@ -29,7 +29,9 @@ constexpr int kNothingChosen = 6;  // blocks were read, but none of the range or
 }  // namespace smdhist
 
 namespace upssim {
-constexpr int kCannotStart = 1;  // the scenario, the port or the pseudo-terminal
+// the scenario, the port or the pseudo-terminal: as smdhost's, so that a
+// script tells "could not start" by one status whichever tool it ran
+constexpr int kCannotStart = 2;
 }  // namespace upssim
 
 }  // namespace exit_status
