@@ -17,7 +17,7 @@ GapFinder Found(const std::vector<std::int64_t>& steps, std::optional<std::int64
     Moment at;
     at.number = 1;
     for (const std::int64_t step : steps) {
-        Moment next{at.stamp, at.epoch + step, at.number + 1};
+        Moment next{at.stamp, at.epoch + step, at.number + 1, {}};
         finder.Step(at, next);
         at = next;
     }

@@ -21,31 +21,6 @@ using history_maker::Stored;
 // 2026-03-01T10:00:00+02:00
 constexpr std::int64_t kTen = 1772352000;
 
-// What a time series writes, kept in memory.
-class Written {
-public:
-    Written() : out_(open_memstream(&text_, &size_)) {}
-    ~Written()
-    {
-        std::fclose(out_);
-        std::free(text_);
-    }
-    Written(const Written&) = delete;
-    Written& operator=(const Written&) = delete;
-
-    std::FILE* File() { return out_; }
-    std::string Text()
-    {
-        std::fflush(out_);
-        return std::string(text_, size_);
-    }
-
-private:
-    char* text_ = nullptr;
-    std::size_t size_ = 0;
-    std::FILE* out_;
-};
-
 // A block of `data_id` stamped `seconds` after ten o'clock.
 Stored At(std::uint32_t data_id, int seconds)
 {
@@ -54,15 +29,6 @@ Stored At(std::uint32_t data_id, int seconds)
     stored.stamp = {2026, 3, 1, 10, static_cast<std::uint8_t>(seconds / 60),
                     static_cast<std::uint8_t>(seconds % 60)};
     return stored;
-}
-
-std::size_t Count(const std::string& text, const std::string& part)
-{
-    std::size_t count = 0;
-    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
-        ++count;
-    }
-    return count;
 }
 
 // The lines of `text` that start with `head`.

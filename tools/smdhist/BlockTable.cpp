@@ -144,7 +144,8 @@ void BlockTable::TextRow(const Entry& entry)
     char cell[40];
     out_.Right(std::string_view(cell, std::to_chars(cell, cell + 24, entry.number).ptr - cell), 6);
     out_ << "  ";
-    const std::string_view stamp(cell, data_block::IsoChars(block.time_stamp, cell) - cell);
+    const std::string_view stamp(
+        cell, data_block::IsoChars(block.time_stamp, entry.utc_offset, cell) - cell);
     out_ << stamp;
     if (stamp.size() < 25) {
         out_ << std::string(25 - stamp.size(), ' ');
@@ -172,7 +173,7 @@ void BlockTable::TextRow(const Entry& entry)
 void BlockTable::CsvRow(const Entry& entry)
 {
     const data_block::Decoded& block = entry.block;
-    out_.Iso(block.time_stamp);
+    out_.Iso(block.time_stamp, entry.utc_offset);
     out_ << ',';
     out_.Unsigned(block.data_id);
     for (const std::uint8_t flag : block.flags) {
@@ -206,7 +207,7 @@ void BlockTable::JsonRow(const Entry& entry)
         out_.Unsigned(block.flags[i]);
     }
     out_ << "},\"time_stamp\":\"";
-    out_.Iso(block.time_stamp);
+    out_.Iso(block.time_stamp, entry.utc_offset);
     out_ << "\",\"values\":{";
     for (const std::size_t i : ValuesByName()) {
         out_ << (i == ValuesByName()[0] ? "\"" : ",\"") << data_block::ValueFields()[i]->tag

@@ -14,7 +14,7 @@ namespace {
 // Longer lists are cut in the text; the JSON has them whole.
 constexpr std::size_t kListed = 20;
 
-std::string Iso(const Moment& at) { return data_block::IsoTime(at.stamp); }
+std::string Iso(const Moment& at) { return data_block::IsoTime(at.stamp, at.utc_offset); }
 
 double Exact(float value) { return std::strtod(data_block::ValueText(value).c_str(), nullptr); }
 
