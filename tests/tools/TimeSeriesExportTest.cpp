@@ -13,6 +13,7 @@
 #include "tests/support/HistoryMaker.h"
 #include "tests/tools/HistFixtures.h"
 #include "tools/smdhist/TimeSeries.h"
+#include "tools/smdhist/sinks/SeriesSink.h"
 
 namespace {
 
@@ -49,7 +50,8 @@ std::vector<std::string> LinesOf(const std::string& text, const std::string& hea
 class Export : public StampsTwoHoursEast {};
 
 // Flags as integers, values as their shortest decimals in record order; the
-// protocol has no word for what is no number, so such a field is left out.
+// protocol has no word for what is no number or infinite, so such a field is
+// left out, and an infinity counted.
 TEST_F(Export, AnInfluxLineHoldsEveryFlagAndEveryNumber)
 {
     Stored stored = At(42, 0);
@@ -60,6 +62,8 @@ TEST_F(Export, AnInfluxLineHoldsEveryFlagAndEveryNumber)
     TimeSeries series(out.File(), TimeSeries::Format::Influx);
     series.Add(EntryOf(stored, 1));
     EXPECT_EQ(series.Flush(), "");
+    EXPECT_EQ(series.Infinite(), 1u);
+    EXPECT_EQ(series.FirstInfinite(), "DHZF of block 1");
     EXPECT_EQ(out.Text(),
               "ups,data_id=42 sok=1i,sbp=0i,suf=0i,sbl=0i,sbm=1i,dvia=230.5,dvib=0,dvic=0,"
               "dvoa=0,dvob=0,dvoc=0,dloa=0,dlob=0,dloc=0,dvbt=-0,dtmb=0,dvbn=0,dvbl=13.6 " +
@@ -182,6 +186,37 @@ TEST_F(Export, MoreDataIdsThanAnExpositionTakesAreRefused)
     EXPECT_EQ(series.Flush(),
               "the blocks chosen are of more than 100 data identifiers: choose fewer with "
               "--data-id");
+}
+
+// An export that leaves out blocks (a clock set back) or values (an infinity
+// in the line protocol) ends with a status that is not success.
+TEST_F(Export, AnExportThatLeavesSomethingOutFails)
+{
+    Stored infinite = At(42, 20);
+    infinite.values["DHZF"] = -INFINITY;
+    struct Case {
+        const char* name;
+        TimeSeries::Format format;
+        std::vector<Stored> blocks;
+        int status;
+    } cases[] = {
+        {"everything taken", TimeSeries::Format::Influx, {At(42, 0), At(42, 10)}, 0},
+        {"a clock set back", TimeSeries::Format::Influx, {At(42, 10), At(42, 0)}, 1},
+        {"a clock set back, OpenMetrics", TimeSeries::Format::OpenMetrics,
+         {At(42, 10), At(42, 0)}, 1},
+        {"an infinity in the line protocol", TimeSeries::Format::Influx, {infinite}, 1},
+        {"an infinity in OpenMetrics", TimeSeries::Format::OpenMetrics, {infinite}, 0},
+    };
+    for (const Case& c : cases) {
+        Written out;
+        SeriesSink sink(out.File(), c.format);
+        for (std::size_t i = 0; i < c.blocks.size(); ++i) {
+            sink.Take(EntryOf(c.blocks[i], i + 1));
+        }
+        EXPECT_EQ(sink.Flush(), 0) << c.name;
+        sink.Report();
+        EXPECT_EQ(sink.Finish(), c.status) << c.name;
+    }
 }
 
 }  // namespace

@@ -49,7 +49,8 @@ const std::array<std::size_t, data_block::kValues>& ValuesByName()
 }
 
 // A value as a JSON number: its shortest exact decimal, with ".0" when it is
-// whole; null for what is no number and +-1e+9999 for an infinity.
+// whole; null for what is no number, and for an infinity, which JSON has no
+// number for, the string "inf" or "-inf" (as the table and CSV show it).
 void JsonNumber(OutBuffer& out, float value)
 {
     if (std::isnan(value)) {
@@ -57,7 +58,7 @@ void JsonNumber(OutBuffer& out, float value)
         return;
     }
     if (std::isinf(value)) {
-        out << (value < 0 ? "-1e+9999" : "1e+9999");
+        out << (value < 0 ? "\"-inf\"" : "\"inf\"");
         return;
     }
     char text[32];
@@ -162,7 +163,12 @@ void BlockTable::TextRow(const Entry& entry)
         const char* end = std::isnan(value)
                               ? data_block::ValueChars(value, cell)
                               : std::to_chars(cell, cell + 32, value, std::chars_format::general, 6).ptr;
-        out_.Right(std::string_view(cell, static_cast<std::size_t>(end - cell)), 8);
+        const std::string_view text(cell, static_cast<std::size_t>(end - cell));
+        // A value wider than its column (-3.40282e+38) still stands apart.
+        if (text.size() >= 8) {
+            out_ << ' ';
+        }
+        out_.Right(text, 8);
     }
     if (!entry.Sound()) {
         out_ << "  ! " << entry.damage;

@@ -152,7 +152,8 @@ const command_line::Program& HistProgram()
         },
         {
             {"0", "every block read and sound"},
-            {"1", "a damaged block, skipped bytes or a torn tail (shown)"},
+            {"1", "a damaged block, skipped bytes or a torn tail, or blocks or values a time "
+                  "series left out (each shown)"},
             {"2", "bad options"},
             {"3", "a file without a whole block"},
             {"4", "a file missing or unreadable"},
