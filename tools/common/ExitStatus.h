@@ -22,6 +22,7 @@ constexpr int kPortRefused = 4;
 
 namespace smdhist {
 constexpr int kDamaged = 1;     // a damaged block, skipped bytes or a torn tail, shown
+constexpr int kLeftOut = 1;     // blocks or values a time series could not take, shown
 constexpr int kEmpty = 3;       // a file without a whole block
 constexpr int kUnreadable = 4;  // a file missing or unreadable
 constexpr int kNoOutput = 5;    // the picture or the output could not be written
