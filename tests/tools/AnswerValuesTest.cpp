@@ -21,18 +21,14 @@ TEST(AnswerValues, PartNumbersAndNonFiniteValuesAreNamedWithWhatWasStored)
     const std::vector<Value> values = {
         {"230.5", ""},
         {" 230.5", ""},
-        {"-0", ""},
         {"0x1p3", ""},
-        {"2.3e2", ""},
         {"230.5V", R"v(DVIA "230.5V" stored as 230.5 (only "230.5" of it is a number))v"},
         {"2#?", R"v(DVIA "2#?" stored as 2 (only "2" of it is a number))v"},
         {"230,5", R"v(DVIA "230,5" stored as 230 (only "230" of it is a number))v"},
-        {"230.5 ", R"v(DVIA "230.5 " stored as 230.5 (only "230.5" of it is a number))v"},
         {std::string("230.5\0x", 7),
          R"v(DVIA "230.5\x00x" stored as 230.5 (only "230.5" of it is a number))v"},
         {"nan", R"v(DVIA "nan" stored as nan (no finite number))v"},
         {"NAN(123)", R"v(DVIA "NAN(123)" stored as nan (no finite number))v"},
-        {"inf", R"v(DVIA "inf" stored as inf (no finite number))v"},
         {"-Infinity", R"v(DVIA "-Infinity" stored as -inf (no finite number))v"},
         {"infinite", R"v(DVIA "infinite" stored as inf (only "inf" of it is a number, and no )v"
                      R"v(finite one))v"},
@@ -42,16 +38,6 @@ TEST(AnswerValues, PartNumbersAndNonFiniteValuesAreNamedWithWhatWasStored)
         lines[0].value = value.text;
         EXPECT_EQ(answer_values::Unusual(ups_answers::Join(lines)), value.said) << value.text;
     }
-}
-
-TEST(AnswerValues, EachUnusualValueIsNamedInTheAnswersOrder)
-{
-    std::vector<ups_answers::Line> lines = ups_answers::DataLines(ups_answers::OnLine());
-    lines[9].value = "nan";
-    lines[0].value = "230.5V";
-    EXPECT_EQ(answer_values::Unusual(ups_answers::Join(lines)),
-              R"v(DVIA "230.5V" stored as 230.5 (only "230.5" of it is a number); )v"
-              R"v(DTMP "nan" stored as nan (no finite number))v");
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
-// When the bench host rewrites a device's cache: every block without an
-// interval; with one, the first block of a run and a flag change at once,
-// values at most once an interval, a new time stamp alone never, and the
-// last block at the end of a run.
+// When the bench host rewrites a device's cache with an interval: the first
+// block of a run and a flag change at once, values at most once an interval,
+// a new time stamp alone never, and the last block at the end of a run.
 #include <chrono>
 #include <string>
 #include <vector>
@@ -33,35 +32,6 @@ std::string Block(const Step& step)
     return history_maker::Bytes(block);
 }
 
-// Stores each step's block with CacheWrites deciding; answers whether each
-// was written, and the block left for the end of the run.
-std::vector<bool> Decisions(seconds interval, const std::vector<Step>& steps, std::string& left)
-{
-    CacheWrites writes(interval);
-    const auto start = CacheWrites::Clock::time_point{};
-    std::vector<bool> written;
-    for (const Step& step : steps) {
-        const std::string block = Block(step);
-        const auto now = start + seconds(step.at);
-        writes.Stored(block);
-        written.push_back(writes.Due(block, now));
-        if (written.back()) {
-            writes.Written(block, now);
-        }
-    }
-    left = writes.Unwritten();
-    return written;
-}
-
-std::vector<bool> Expected(const std::vector<Step>& steps)
-{
-    std::vector<bool> written;
-    for (const Step& step : steps) {
-        written.push_back(step.written);
-    }
-    return written;
-}
-
 TEST(CacheWrites, WithAnIntervalFlagsAreWrittenAtOnceValuesOnceAnIntervalStampsNever)
 {
     const std::vector<Step> steps = {
@@ -74,18 +44,17 @@ TEST(CacheWrites, WithAnIntervalFlagsAreWrittenAtOnceValuesOnceAnIntervalStampsN
         {68, 1, 228.0f, false},
         {70, 1, 227.5f, false},
     };
-    std::string left;
-    EXPECT_EQ(Decisions(seconds(60), steps, left), Expected(steps));
-    EXPECT_EQ(left, Block(steps.back())) << "written at the end of the run";
-}
-
-TEST(CacheWrites, WithoutAnIntervalEveryBlockIsWritten)
-{
-    const std::vector<Step> steps = {{0, 0, 230.0f, true}, {2, 0, 230.0f, true},
-                                     {4, 0, 231.0f, true}};
-    std::string left;
-    EXPECT_EQ(Decisions(seconds(0), steps, left), Expected(steps));
-    EXPECT_EQ(left, "");
+    CacheWrites writes(seconds(60));
+    for (const Step& step : steps) {
+        const std::string block = Block(step);
+        const auto now = CacheWrites::Clock::time_point{} + seconds(step.at);
+        writes.Stored(block);
+        ASSERT_EQ(writes.Due(block, now), step.written) << "at " << step.at << " s";
+        if (step.written) {
+            writes.Written(block, now);
+        }
+    }
+    EXPECT_EQ(writes.Unwritten(), Block(steps.back())) << "written at the end of the run";
 }
 
 }  // namespace

@@ -99,10 +99,8 @@ TEST_F(StateFilesTest, DamagedEndOfAHistoryIsCutAtStartSayingWhatWasDroppedAndNo
         {"blocks of zeros", Blocks(3) + zeros, 3,
          {"42.history ended in 4 blocks of zeros, left by a power loss: 304 bytes dropped, 3 "
           "whole blocks kept"}},
-        {"a block zeroed from its month on, then zeros", Blocks(3) + ZeroedFrom(71) + zeros, 3,
+        {"a block zeroed from its day on, then zeros", Blocks(3) + ZeroedFrom(72) + zeros, 3,
          {"ended in 5 blocks of zeros"}},
-        {"a block zeroed from its day on", Blocks(3) + ZeroedFrom(72), 3,
-         {"ended in 1 block of zeros"}},
         {"zeros, then a torn end", Blocks(3) + zeros + std::string(20, '\0'), 3,
          {"ended in part of a block: 20 bytes", "ended in 4 blocks of zeros"}},
         {"nothing but zeros", zeros, 0, {"304 bytes dropped, 0 whole blocks kept"}},
