@@ -195,8 +195,8 @@ TEST_F(Durability, PowerLossCostsAtMostTheBlockBeingStoredAndTheCacheStaysOnAHis
     auto host = StartHost(WriteConfig(2.0, device), "", {"--module-output", "/dev/null"});
     std::vector<std::size_t> told;
     Events events;
-    for (std::size_t loss = 0; loss < 5; ++loss) {
-        while (Of(events, "block").size() < 3 + 4 * loss) {
+    for (std::size_t loss = 0; loss < 3; ++loss) {
+        while (Of(events, "block").size() < 3 + 5 * loss) {
             ASSERT_TRUE(ReadUntil(*host, events, "block")) << Errors();
         }
         host->Signal(SIGSTOP);
