@@ -32,4 +32,8 @@ namespace upssim {
 constexpr int kCannotStart = 1;  // the scenario, the port or the pseudo-terminal
 }  // namespace upssim
 
+namespace q1sim {
+constexpr int kCannotStart = 1;  // the pseudo-terminal could not be made, or was lost
+}  // namespace q1sim
+
 }  // namespace exit_status
