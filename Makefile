@@ -36,7 +36,7 @@ bench-build: deps
 
 # history_bench runs smdhist on a history of a million blocks per output format
 # (QUILL_HISTORY_BLOCKS=N for another length, QUILL_SMDHIST=PATH for another build).
-# side_by_side_bench runs smdhost and NUT's nutdrv_qx side by side (about 8
+# side_by_side_bench runs smdhost and NUT's nutdrv_qx side by side (about 14
 # minutes; QUILL_SMDHOST_BASELINE=PATH adds another build of smdhost to each
 # round; docs/performance.md tells more).
 bench: bench-build

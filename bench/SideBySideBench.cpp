@@ -6,7 +6,7 @@
 // programs of a round run at the same time, on the same machine's load; the
 // repetitions give the medians. QUILL_SMDHOST_BASELINE adds another build of
 // the bench host to each round, for a before and after of one run;
-// QUILL_SIDE_POLLS=SHORT,LONG sets the lengths (default 2,22).
+// QUILL_SIDE_POLLS=SHORT,LONG sets the lengths (default 2,42).
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -34,7 +34,7 @@ using Contenders = std::vector<std::unique_ptr<Contender>>;
 std::pair<unsigned int, unsigned int> Lengths()
 {
     unsigned int shorter = 2;
-    unsigned int longer = 22;
+    unsigned int longer = 42;
     const char* set = std::getenv("QUILL_SIDE_POLLS");
     if (set != nullptr && (std::sscanf(set, "%u,%u", &shorter, &longer) != 2 || shorter < 1 ||
                            longer <= shorter)) {

@@ -79,12 +79,16 @@ void WriteFile(const std::string& path, const std::string& text)
     fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write);
 }
 
-// The end of what a program said on its standard error, for a message.
+// The end of what a program said on its standard error, to end a message
+// with (": ...", or nothing when it said nothing).
 std::string Said(const std::string& file)
 {
     std::ifstream in(file);
     const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    return text.size() > 600 ? "..." + text.substr(text.size() - 600) : text;
+    if (text.empty()) {
+        return "";
+    }
+    return ": " + (text.size() > 600 ? "..." + text.substr(text.size() - 600) : text);
 }
 
 double Micros(const timeval& time) { return time.tv_sec * 1e6 + time.tv_usec; }
@@ -116,7 +120,7 @@ void WaitFor(const std::string& path, const std::string& what, const std::string
 {
     for (const auto deadline = Child::Clock::now() + seconds(20); !fs::exists(path);) {
         if (Child::Clock::now() >= deadline) {
-            throw std::runtime_error(what + " did not come in 20 s: " + Said(errors));
+            throw std::runtime_error(what + " did not come in 20 s" + Said(errors));
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
@@ -131,7 +135,11 @@ std::unique_ptr<Child> StartSim(const std::vector<std::string>& argv, const std:
             return sim;
         }
     }
-    throw std::runtime_error(argv[0] + " did not start: " + Said(errors));
+    const int status = sim->Wait(seconds(2));
+    const std::string why = status == 127  ? " (it cannot be run)"
+                            : status >= 0 ? " (status " + std::to_string(status) + ")"
+                                          : "";
+    throw std::runtime_error(argv[0] + " did not start" + why + Said(errors));
 }
 
 std::vector<std::string> SimArguments(const std::string& sim, const std::string& line,
@@ -169,10 +177,10 @@ void Finish(Child& program, const std::string& name, seconds limit, int wanted,
     const int status = program.Wait(limit);
     if (status < 0) {
         throw std::runtime_error(name + " did not end in " + std::to_string(limit.count()) +
-                                 " s: " + Said(errors));
+                                 " s" + Said(errors));
     }
     if (wanted >= 0 && status != wanted) {
-        throw std::runtime_error(name + " ended with status " + std::to_string(status) + ": " +
+        throw std::runtime_error(name + " ended with status " + std::to_string(status) +
                                  Said(errors));
     }
 }
@@ -195,7 +203,7 @@ public:
         upsd_->Signal(SIGTERM);
         Finish(*upsd_, "upsd", seconds(10), -1, errors_);
         if (Said(errors_).find("Connected to UPS [" + ups + "]") == std::string::npos) {
-            throw std::runtime_error("upsd was never connected to " + ups + ": " + Said(errors_));
+            throw std::runtime_error("upsd was never connected to " + ups + Said(errors_));
         }
         return CostOf(*upsd_).cpu_us;
     }
@@ -306,7 +314,7 @@ void WaitForPolls(Child& sim, unsigned int polls, const std::string& errors)
         if (!said) {
             throw std::runtime_error("nutdrv_qx made fewer than " + std::to_string(polls) +
                                      " status polls in " + std::to_string(limit.count()) +
-                                     " s: " + Said(errors));
+                                     " s" + Said(errors));
         }
         if (said->rfind(prefix, 0) == 0 && std::stoul(said->substr(prefix.size())) >= polls) {
             return;
@@ -352,7 +360,7 @@ public:
         if (!fs::exists(socket)) {
             throw std::runtime_error("nutdrv_qx was still starting after " +
                                      std::to_string(kQxStartPolls + settings.polls) +
-                                     " status polls: " + Said(errors));
+                                     " status polls" + Said(errors));
         }
         // The answer read, the driver waits for its next poll: stop it then.
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
