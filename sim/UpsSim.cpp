@@ -1,8 +1,6 @@
 // upssim: the UPS side of the line. Answers "RS\r" and "RD\r" byte for byte as
 // a UPS does, on a pseudo-terminal or a serial device, with the readings of a
 // scenario and, on request, faults.
-#include <signal.h>
-
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -22,16 +20,13 @@
 #include "sim/SimOptions.h"
 #include "sim/UpsFaults.h"
 #include "sim/UpsLine.h"
+#include "sim/StopSignals.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 using ups_faults::Answer;
 using ups_faults::Fault;
-
-std::atomic<bool> g_stop{false};
-
-extern "C" void OnStopSignal(int) { g_stop = true; }
 
 void Say(const std::string& line)
 {
@@ -41,15 +36,17 @@ void Say(const std::string& line)
 
 class Simulator {
 public:
-    Simulator(const SimOptions& options, ups_sim::Scenario scenario, UpsLine& line)
-        : options_(options), player_(std::move(scenario)), rng_(options.seed), line_(line)
+    Simulator(const SimOptions& options, ups_sim::Scenario scenario, UpsLine& line,
+              const std::atomic<bool>& stop)
+        : options_(options), player_(std::move(scenario)), rng_(options.seed), line_(line),
+          stop_(stop)
     {
     }
 
     // Answers commands until a signal stops it or the line fails.
     void Run()
     {
-        while (!g_stop) {
+        while (!stop_) {
             for (const std::string& line : line_.Commands()) {
                 Respond(Command(line));
             }
@@ -125,13 +122,14 @@ private:
         if (options_.verbose) {
             Say("sent " + std::to_string(bytes.size()) + " bytes: \"" + EscapeBytes(bytes) + "\"");
         }
-        line_.Send(bytes, !options_.fast, g_stop);
+        line_.Send(bytes, !options_.fast, stop_);
     }
 
     const SimOptions& options_;
     ups_sim::ScenarioPlayer player_;
     std::mt19937 rng_;
     UpsLine& line_;
+    const std::atomic<bool>& stop_;
 };
 
 }  // namespace
@@ -139,11 +137,7 @@ private:
 int main(int argc, char** argv)
 {
     const SimOptions options = ReadSimOptions(argc, argv);
-    struct sigaction action {};
-    action.sa_handler = OnStopSignal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    const std::atomic<bool>& stop = StopOnSignals();
     try {
         ups_sim::Scenario scenario = options.scenario.empty()
                                          ? ups_sim::SteadyScenario()
@@ -153,7 +147,7 @@ int main(int argc, char** argv)
         }
         UpsLine line(options.port, options.link, options.baud);
         Say("UPS on " + line.Where());
-        Simulator(options, std::move(scenario), line).Run();
+        Simulator(options, std::move(scenario), line, stop).Run();
     } catch (const std::exception& error) {
         diagnostics::Error(error.what());
         return exit_status::upssim::kCannotStart;

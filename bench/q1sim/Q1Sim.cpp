@@ -2,8 +2,6 @@
 // measuring NUT's own serial driver side by side with the bench host. It
 // answers at the line's pace or at once, and says each status poll it
 // answered, so that whoever runs the driver knows how many polls it made.
-#include <signal.h>
-
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -11,6 +9,7 @@
 #include <string>
 
 #include "bench/q1sim/Q1Answers.h"
+#include "sim/StopSignals.h"
 #include "sim/UpsLine.h"
 #include "tools/common/CommandLine.h"
 #include "tools/common/Diagnostics.h"
@@ -19,10 +18,6 @@
 namespace {
 
 using command_line::Arg;
-
-std::atomic<bool> g_stop{false};
-
-extern "C" void OnStopSignal(int) { g_stop = true; }
 
 void Say(const std::string& line)
 {
@@ -93,14 +88,14 @@ Options ReadOptions(int argc, char** argv)
 }
 
 // Answers commands until a signal stops it; counts the status polls.
-void Answer(UpsLine& line, const Options& options)
+void Answer(UpsLine& line, const Options& options, const std::atomic<bool>& stop)
 {
     unsigned long polls = 0;
-    while (!g_stop) {
+    while (!stop) {
         for (const std::string& command : line.Commands()) {
             const auto answer = q1::AnswerTo(command);
             if (answer) {
-                line.Send(*answer, !options.fast, g_stop);
+                line.Send(*answer, !options.fast, stop);
             }
             if (command == "Q1") {
                 Say("polls " + std::to_string(++polls));
@@ -114,15 +109,11 @@ void Answer(UpsLine& line, const Options& options)
 int main(int argc, char** argv)
 {
     const Options options = ReadOptions(argc, argv);
-    struct sigaction action {};
-    action.sa_handler = OnStopSignal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    const std::atomic<bool>& stop = StopOnSignals();
     try {
         UpsLine line("", options.link, options.baud);
         Say("UPS on " + line.Where());
-        Answer(line, options);
+        Answer(line, options, stop);
     } catch (const std::exception& error) {
         diagnostics::Error(error.what());
         return exit_status::q1sim::kCannotStart;

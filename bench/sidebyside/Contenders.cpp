@@ -162,14 +162,6 @@ std::vector<std::string> Traced(std::vector<std::string> argv, const RunSettings
     return argv;
 }
 
-void ReadSyscalls(Cost& cost, const RunSettings& settings, const std::string& summary)
-{
-    if (settings.strace) {
-        std::ifstream in(summary);
-        cost.syscalls = ReadStraceSummary(in);
-    }
-}
-
 // Waits for the program's end; throws unless it ended with `wanted`.
 void Finish(Child& program, const std::string& name, seconds limit, int wanted,
             const std::string& errors)
@@ -213,6 +205,36 @@ private:
     std::unique_ptr<Child> upsd_;
 };
 
+// A private upsd with its configuration in the run's etc/ and `state` as its
+// state folder, started once the program's socket is there, when the run
+// serves it.
+std::unique_ptr<Upsd> ServeWhenAsked(const RunSettings& settings, const Folder& dir,
+                                     const std::string& state, const std::string& socket,
+                                     const std::string& errors)
+{
+    if (settings.mode != Mode::Serving) {
+        return nullptr;
+    }
+    WaitFor(socket, "the socket " + socket, errors);
+    return std::make_unique<Upsd>(dir / "etc", state, dir / "upsd.err");
+}
+
+// What the program cost, once it ended: with upsd's, stopped now, when it
+// served `ups`, and with the system calls strace counted.
+Cost Collect(const Child& program, const std::unique_ptr<Upsd>& upsd, const std::string& ups,
+             const RunSettings& settings, const std::string& summary)
+{
+    Cost cost = CostOf(program);
+    if (upsd) {
+        cost.upsd_cpu_us = upsd->Stop(ups);
+    }
+    if (settings.strace) {
+        std::ifstream in(summary);
+        cost.syscalls = ReadStraceSummary(in);
+    }
+    return cost;
+}
+
 // The bench host with the module, polling upssim.
 class BenchHost : public Contender {
 public:
@@ -234,8 +256,7 @@ public:
         const auto sim = StartSim(SimArguments(upssim_, line, settings), dir / "upssim.err");
         std::vector<std::string> argv{smdhost_, "--config", Config(dir, line), "--cycles",
                                       std::to_string(settings.polls)};
-        const bool serving = settings.mode == Mode::Serving;
-        if (serving) {
+        if (settings.mode == Mode::Serving) {
             fs::create_directories(dir / "nut");
             fs::create_directories(dir / "etc");
             argv.insert(argv.end(), {"--nut", dir / "nut"});
@@ -243,18 +264,10 @@ public:
         }
         const std::string errors = dir / "smdhost.err";
         Child host(Traced(argv, settings, dir / "strace.txt"), errors);
-        std::unique_ptr<Upsd> upsd;
-        if (serving) {
-            WaitFor(dir / "nut/smdhost-smd", "smdhost's socket for upsd", errors);
-            upsd = std::make_unique<Upsd>(dir / "etc", dir / "nut", dir / "upsd.err");
-        }
+        const auto upsd =
+            ServeWhenAsked(settings, dir, dir / "nut", dir / "nut/smdhost-smd", errors);
         Finish(host, name_, seconds(30 + settings.polls * (kPollSeconds + 3)), 0, errors);
-        Cost cost = CostOf(host);
-        if (upsd) {
-            cost.upsd_cpu_us = upsd->Stop("smd");
-        }
-        ReadSyscalls(cost, settings, dir / "strace.txt");
-        return cost;
+        return Collect(host, upsd, "smd", settings, dir / "strace.txt");
     }
 
 private:
@@ -351,11 +364,7 @@ public:
                             dir / "strace.txt"),
                      errors, NutEnvironment(etc, state));
         const std::string socket = state + "/nutdrv_qx-qx";
-        std::unique_ptr<Upsd> upsd;
-        if (settings.mode == Mode::Serving) {
-            WaitFor(socket, "nutdrv_qx's socket", errors);
-            upsd = std::make_unique<Upsd>(etc, state, dir / "upsd.err");
-        }
+        const auto upsd = ServeWhenAsked(settings, dir, state, socket, errors);
         WaitForPolls(*sim, kQxStartPolls + settings.polls, errors);
         if (!fs::exists(socket)) {
             throw std::runtime_error("nutdrv_qx was still starting after " +
@@ -366,12 +375,7 @@ public:
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         Stop(driver, settings.strace);
         Finish(driver, "nutdrv_qx", seconds(10), -1, errors);
-        Cost cost = CostOf(driver);
-        if (upsd) {
-            cost.upsd_cpu_us = upsd->Stop("qx");
-        }
-        ReadSyscalls(cost, settings, dir / "strace.txt");
-        return cost;
+        return Collect(driver, upsd, "qx", settings, dir / "strace.txt");
     }
 
 private:
