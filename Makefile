@@ -130,7 +130,7 @@ board-doc: mipsel-deps
 TEST_SUITES += test-asan test-valgrind test-fuzz test-coverage
 .PHONY: test-asan test-valgrind fuzz-build fuzz test-fuzz fuzz-seeds coverage test-coverage
 
-FUZZ_TARGETS := receive cache settings
+FUZZ_TARGETS := receive cache settings answer
 FUZZ_SECONDS ?= 300
 FUZZ_TEST_SECONDS ?= 30
 # The module's code as the unit tests run it. Exception edges are left out by

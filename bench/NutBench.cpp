@@ -28,7 +28,7 @@ namespace {
 // The console's share of an event, without writing it anywhere.
 class NullOutput : public EventOutput {
 public:
-    void Take(const Event& event) override { benchmark::DoNotOptimize(event.json.size()); }
+    void Take(const events::Event& event) override { benchmark::DoNotOptimize(event.fact.index()); }
 };
 
 // A block as the module publishes it: on line, or on battery with no input.
@@ -96,8 +96,9 @@ public:
 
     void Block(unsigned int cycle, const std::string& bytes)
     {
-        log_.Block(device_, cycle, 5017, reinterpret_cast<const unsigned char*>(bytes.data()),
-                   static_cast<unsigned int>(bytes.size()));
+        log_.Tell(device_, events::Block::Of(events::Source::Poll, cycle, 5017,
+                                             reinterpret_cast<const unsigned char*>(bytes.data()),
+                                             static_cast<unsigned int>(bytes.size())));
     }
 
 private:

@@ -20,6 +20,7 @@
 #include "tests/e2e/HostFixture.h"
 #include "tests/e2e/LoopbackPort.h"
 #include "tools/common/CommandLine.h"
+#include "tools/common/JsonKeys.h"
 
 namespace {
 
@@ -408,7 +409,10 @@ TEST_F(Nut, TwoDevicesAreTwoUpsesEachWithItsOwnState)
     Json::Value devices;
     devices[0]["data_id"] = 11;
     devices[0]["name"] = "room-a";
-    devices[0]["nut"]["model"] = "rack \"A\" #1";
+    devices[0]["nut"] = json_keys::Parse("nut", R"({"model": "rack \"A\" #1",
+        "names": {"DLOA": "output.L1.power.percent", "DLOB": "output.L2.power.percent",
+                  "DLOC": "output.L3.power.percent"},
+        "default": {"battery.voltage.high": 56, "battery.voltage.low": 42}})");
     devices[1]["data_id"] = 12;
     devices[1]["name"] = "room-b";
     devices[1]["port"] = dir + "/ups2";
@@ -422,6 +426,11 @@ TEST_F(Nut, TwoDevicesAreTwoUpsesEachWithItsOwnState)
     const Upsc b = QueryStatus("room-b", "OL BYPASS ALARM");
     EXPECT_EQ(a.variables.at("ups.id"), "11");
     EXPECT_EQ(a.variables.at("device.model"), "rack \"A\" #1");
+    EXPECT_EQ(a.variables.at("ups.model"), "rack \"A\" #1") << "upsstats reads ups.model";
+    EXPECT_EQ(a.variables.at("battery.charge"), "90") << "54.6 V between 42 V and 56 V";
+    EXPECT_EQ(a.variables.at("ups.load"), "36.5") << "the highest of 35, 36.5 and 34 %";
+    EXPECT_EQ(a.variables.at("input.phases"), "3");
+    EXPECT_EQ(b.variables.count("battery.charge") + b.variables.count("ups.load"), 0u);
     EXPECT_EQ(b.variables.at("ups.id"), "12");
     EXPECT_EQ(b.variables.at("ups.alarm"), "supply by bypass");
     const Upsc listed = RunUpsc({"-l", "127.0.0.1:" + std::to_string(port)});

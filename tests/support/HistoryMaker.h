@@ -51,6 +51,20 @@ inline std::string Bytes(const std::vector<Stored>& blocks)
     return bytes;
 }
 
+// Twelve blocks a minute apart from 2026-03-01T10:00:00, each with values of
+// its own and one alarm flag at 1 in turn.
+inline std::vector<Stored> Twelve()
+{
+    std::vector<Stored> blocks(12);
+    for (std::size_t i = 0; i < blocks.size(); ++i) {
+        blocks[i].stamp.minute = static_cast<std::uint8_t>(i);
+        blocks[i].flags[i % 5] = 1;
+        blocks[i].values["DVIA"] = 220.5f + static_cast<float>(i);
+        blocks[i].values["DVBT"] = 0.1f * static_cast<float>(i);
+    }
+    return blocks;
+}
+
 // The stamp `seconds` after 2026-01-01T00:00:00 (no leap seconds, UTC-like
 // wall clock: a day is 86,400 s).
 inline ttime StampAfter(std::int64_t seconds)
@@ -75,6 +89,22 @@ inline ttime StampAfter(std::int64_t seconds)
     return {static_cast<std::uint16_t>(year), static_cast<std::uint8_t>(month + 1),
             static_cast<std::uint8_t>(days + 1), static_cast<std::uint8_t>(rest / 3600),
             static_cast<std::uint8_t>(rest / 60 % 60), static_cast<std::uint8_t>(rest % 60)};
+}
+
+// Blocks every five minutes from 01:30 CEST to 04:25 CET on 2026-10-25, as a
+// controller in Berlin stamps them: its clocks go back at 03:00 CEST, so
+// 02:00 to 02:55 come twice, summer time first.
+inline std::vector<Stored> AcrossTheAutumnChange()
+{
+    std::vector<Stored> blocks;
+    const std::int64_t start = 297 * 86400 - 1800;  // 2026-10-24T23:30:00Z
+    for (std::int64_t utc = 0; utc < 4 * 3600; utc += 300) {
+        const std::int64_t offset = utc < 5400 ? 7200 : 3600;  // CET from 01:00 UTC
+        Stored stored;
+        stored.stamp = StampAfter(start + utc + offset);
+        blocks.push_back(stored);
+    }
+    return blocks;
 }
 
 // `count` blocks one every 5 s, as a bench host polling for two months: each

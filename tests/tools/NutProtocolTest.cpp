@@ -156,8 +156,9 @@ TEST(NutMapping, ValuesTakeNutNamesAsTheShortestDecimalOfTheirFloat)
     EXPECT_EQ(variables.at("driver.name"), "smdhost");
     EXPECT_EQ(variables.at("driver.parameter.pollinterval"), "2");
     EXPECT_EQ(variables.at("ups.id"), "1001");
-    // Fixed 6, status 1, 14 values, mfr and model.
-    EXPECT_EQ(variables.size(), 6u + 1u + 14u + 2u);
+    EXPECT_EQ(variables.at("ups.load"), "1") << "the one phase load named in percent";
+    // Fixed 6, the phases 2, status 1, 14 values, mfr and model as ups.* and device.*, ups.load.
+    EXPECT_EQ(variables.size(), 6u + 2u + 1u + 14u + 4u + 1u);
 }
 
 std::string Refusal(const std::string& nut)
@@ -187,6 +188,15 @@ TEST(NutMapping, SettingsNutCannotTakeAreRefusedByName)
         {R"({"names": {"DVIX": "a"}})", "unknown key \"DVIX\"; did you mean"},
         {R"({"mfr": 3})", "\"mfr\" is a text, not a whole number"},
         {R"([])", "device 2: \"nut\" is an object, not a list"},
+        {R"({"names": {"DHZF": "input.frequncy"}})", "\"DHZF\": \"input.frequncy\" is no variable NUT knows; did you mean \"input.frequency\"?"},
+        {R"({"names": {"DVBT": "driver.flag.x"}})", "is the host's own variable"},
+        {R"({"default": {"battery.voltage.hihg": 54}})", "did you mean \"battery.voltage.high\"?"},
+        {R"({"override": {"ups.alarm": "x"}})", "\"ups.alarm\" is the host's own variable"},
+        {R"({"override": {"ups.model": true}})", "\"ups.model\" is a text or a number"},
+        {R"({"default": []})", "\"default\" is an object of variables"},
+        {R"({"default": {"battery.voltage.high": "54,6"}})", "battery.voltage.high is \"54,6\", not a number of volts"},
+        {R"({"default": {"battery.voltage.high": 42, "battery.voltage.low": 54.6}})",
+         "battery.voltage.high (42) is not above battery.voltage.low (54.6)"},
     };
     for (const auto& c : kCases) {
         EXPECT_NE(Refusal(c.nut).find(c.said), std::string::npos) << c.nut << ": " << Refusal(c.nut);
@@ -198,7 +208,7 @@ TEST(NutMapping, UpsNamesNutCannotTakeAreToldWhy)
     for (const char* good : {"ups-1001", "room_a.ups", "UPS2"}) {
         EXPECT_EQ(nut::UpsNameProblem(good), "") << good;
     }
-    for (const char* bad : {"", "ups room", "ups@host", "a:b", "default", "ups/1"}) {
+    for (const char* bad : {"", "ups room", "ups@host", "a:b", "default", "ups/1", "-ups"}) {
         EXPECT_NE(nut::UpsNameProblem(bad), "") << bad;
     }
     EXPECT_EQ(nut::UpsConfSection("ups-1", "/dev/tty USB0"),

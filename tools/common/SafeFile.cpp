@@ -1,6 +1,8 @@
 #include "tools/common/SafeFile.h"
 
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -33,8 +35,8 @@ std::string Unfit(const struct stat& st)
         return "it is " + KindOf(st) + ", not a regular file";
     }
     if (st.st_uid != geteuid()) {
-        return "it belongs to user " + std::to_string(st.st_uid) + ", not to you (user " +
-               std::to_string(geteuid()) + ")";
+        return "it belongs to user " + UserName(st.st_uid) + ", not to you (user " +
+               UserName(geteuid()) + ")";
     }
     if (st.st_nlink > 1) {
         return "it has " + std::to_string(st.st_nlink) + " names (a hard link)";
@@ -42,15 +44,23 @@ std::string Unfit(const struct stat& st)
     return "";
 }
 
-// Why others may write into a folder, or "" when they may not.
-std::string Shared(const struct stat& st)
+// Why others may write into a folder, or "" when they may not. Members of
+// `writer_group` may.
+std::string Shared(const struct stat& st, gid_t writer_group)
 {
     if (st.st_uid != geteuid() && st.st_uid != 0) {
-        return "it belongs to user " + std::to_string(st.st_uid) + ", not to you (user " +
-               std::to_string(geteuid()) + ") or root";
+        return "it belongs to user " + UserName(st.st_uid) + ", not to you (user " +
+               UserName(geteuid()) + ") or root";
     }
-    if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (st.st_mode & S_ISVTX) == 0) {
-        return "others can write to it (mode " + Octal(st.st_mode) + ", no sticky bit)";
+    if ((st.st_mode & S_ISVTX) != 0) {
+        return "";
+    }
+    const std::string mode = " (mode " + Octal(st.st_mode) + ", no sticky bit)";
+    if ((st.st_mode & S_IWOTH) != 0) {
+        return "others can write to it" + mode;
+    }
+    if ((st.st_mode & S_IWGRP) != 0 && st.st_gid != writer_group) {
+        return "group " + GroupName(st.st_gid) + " can write to it" + mode;
     }
     return "";
 }
@@ -70,18 +80,37 @@ std::string RandomSuffix()
     return text;
 }
 
-// mkdir -p, each folder made with kFolderMode.
-bool MakeFolders(const std::string& path, Error& error)
+// mkdir -p, each folder made with kFolderMode; `made` tells whether the last
+// one was made.
+bool MakeFolders(const std::string& path, bool& made, Error& error)
 {
     for (std::size_t end = path.find('/', 1);; end = path.find('/', end + 1)) {
         const std::string prefix = path.substr(0, end);
-        if (!prefix.empty() && ::mkdir(prefix.c_str(), kFolderMode) != 0 && errno != EEXIST) {
+        made = !prefix.empty() && ::mkdir(prefix.c_str(), kFolderMode) == 0;
+        if (!made && !prefix.empty() && errno != EEXIST) {
             return Failed(error, errno, "cannot make the folder " + prefix);
         }
         if (end == std::string::npos) {
             return true;
         }
     }
+}
+
+// The folder just made gets the group of the rules and their mode, when
+// they name a group; else it keeps what mkdir and the umask gave it.
+bool SetMade(int fd, const std::string& path, const FolderRules& rules, Error& error)
+{
+    if (rules.create_group == kNoGroup) {
+        return true;
+    }
+    if (::fchown(fd, static_cast<uid_t>(-1), rules.create_group) != 0) {
+        return Failed(error, errno, "cannot give the folder " + path + " the group " +
+                                        GroupName(rules.create_group));
+    }
+    if (::fchmod(fd, rules.create_mode) != 0) {
+        return Failed(error, errno, "cannot set the mode of the folder " + path);
+    }
+    return true;
 }
 
 std::string FolderOf(const std::string& path)
@@ -108,6 +137,28 @@ std::string KindOf(const struct stat& st)
     case S_IFBLK: return "a block device";
     default: return "a regular file";
     }
+}
+
+std::string UserName(uid_t uid)
+{
+    passwd entry{};
+    passwd* found = nullptr;
+    char buffer[4096];
+    if (::getpwuid_r(uid, &entry, buffer, sizeof(buffer), &found) == 0 && found != nullptr) {
+        return found->pw_name;
+    }
+    return std::to_string(uid);
+}
+
+std::string GroupName(gid_t gid)
+{
+    group entry{};
+    group* found = nullptr;
+    char buffer[16384];
+    if (::getgrgid_r(gid, &entry, buffer, sizeof(buffer), &found) == 0 && found != nullptr) {
+        return found->gr_name;
+    }
+    return std::to_string(gid);
 }
 
 bool Failed(Error& error, int code, const std::string& text)
@@ -164,12 +215,17 @@ Folder::~Folder()
 bool Folder::Open(const std::string& path, const FolderRules& rules, Error& error)
 {
     path_ = path;
-    if (rules.create && !MakeFolders(path, error)) {
+    bool made = false;
+    if (rules.create && !MakeFolders(path, made, error)) {
         return false;
     }
     const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) {
         return Failed(error, errno, "cannot open the folder " + path);
+    }
+    if (made && !SetMade(fd, path, rules, error)) {
+        ::close(fd);
+        return false;
     }
     struct stat st {};
     if (::fstat(fd, &st) != 0) {
@@ -177,7 +233,7 @@ bool Folder::Open(const std::string& path, const FolderRules& rules, Error& erro
         ::close(fd);
         return Failed(error, code, "cannot examine the folder " + path);
     }
-    const std::string shared = Shared(st);
+    const std::string shared = Shared(st, rules.writer_group);
     if (!shared.empty() && !rules.accept_shared) {
         ::close(fd);
         return Failed(error, 0, "refusing the folder " + path + ": " + shared +

@@ -17,7 +17,9 @@
 //     under a name nobody can predict, flushed, then renamed over it;
 //   - a folder others can write to (group or world writable without the
 //     sticky bit, or owned by another user than the user or root) is refused
-//     unless the user accepts it.
+//     unless the user accepts it; a folder its group may write to is no such
+//     folder when that group is one the rules trust (the group nut of Network
+//     UPS Tools' state folder).
 namespace safe_file {
 
 // Why a file was refused or could not be used: `code` is the errno (0 when
@@ -38,10 +40,25 @@ bool Failed(Error& error, int code, const std::string& text);
 // (ENOSPC for a write that took nothing) otherwise.
 bool WriteAll(int fd, const void* data, std::size_t len);
 
+// The name of a user or a group, for messages: "nut", or the number when it
+// has no name.
+std::string UserName(uid_t uid);
+std::string GroupName(gid_t gid);
+
+// No group: what a gid_t holds when no group is meant.
+constexpr gid_t kNoGroup = static_cast<gid_t>(-1);
+
 struct FolderRules {
-    bool create = false;         // make it, mode 0755, when missing
+    bool create = false;         // make it when missing, its parents of mode 0755
     bool accept_shared = false;  // accept a folder others can write to
     std::string shared_hint;     // appended to the refusal: how to accept it
+    // A group whose members may write to the folder: a folder that only its
+    // owner and this group can write to is accepted. kNoGroup: none.
+    gid_t writer_group = kNoGroup;
+    // The folder itself, when it is made, of this group and mode (the
+    // umask aside); kNoGroup: the user's group, mode 0755 less the umask.
+    gid_t create_group = kNoGroup;
+    mode_t create_mode = 0755;
 };
 
 class Folder {

@@ -7,9 +7,15 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <climits>
 #include <cstdlib>
+#include <cstring>
+#include <thread>
 
+#include "tools/common/Diagnostics.h"
 #include "tools/nut/Mapping.h"
+#include "tools/nut/Room.h"
 #include "tools/nut/Words.h"
 
 namespace nut {
@@ -21,12 +27,38 @@ constexpr std::size_t kReadChunk = 4096;
 constexpr std::size_t kLongestSocketPath = 107;
 // The driver's answer to a request it has no handler for: "unknown".
 constexpr const char* kUnknownRequest = "1";
+// The pause after poll(2) failed other than by a signal (ENOMEM): going
+// straight round would spin on a core while the failure lasts.
+constexpr std::chrono::milliseconds kPollRetry{100};
+
+// Waits out a failed poll; a signal goes round at once. The failure is told
+// once a spell: `told` stays set until a poll succeeds.
+void PollFailed(int error, bool& told)
+{
+    if (error == EINTR) {
+        return;
+    }
+    if (!told) {
+        diagnostics::Warning(std::string("NUT server: poll failed: ") + std::strerror(error) +
+                             "; trying again every " + std::to_string(kPollRetry.count()) + " ms");
+        told = true;
+    }
+    std::this_thread::sleep_for(kPollRetry);
+}
 
 // The id after TRACKING in a request, or "".
 std::string TrackingId(const std::vector<std::string>& words)
 {
     const auto tracking = std::find(words.begin(), words.end(), "TRACKING");
     return tracking != words.end() && tracking + 1 != words.end() ? *(tracking + 1) : "";
+}
+
+// Whether the client at the other end of `fd` runs as `user`.
+bool RunsAs(int fd, const std::optional<uid_t>& user)
+{
+    ucred peer{};
+    socklen_t size = sizeof(peer);
+    return user && ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 && peer.uid == *user;
 }
 
 }  // namespace
@@ -38,14 +70,17 @@ struct Server::Connection {
     std::string out;
     bool broadcast = true;
     bool dumped = false;  // asked for everything, as upsd does first
+    bool upsd = false;    // from the user upsd runs as
     bool drop = false;
 };
 
-Server::Server(std::vector<Ups> upses) : wake_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC))
+Server::Server(std::vector<Ups> upses, std::optional<uid_t> upsd_user)
+    : upsd_user_(upsd_user), wake_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC))
 {
     for (Ups& ups : upses) {
         names_.push_back(ups.name);
         states_.emplace_back(std::move(ups.fixed));
+        timers_.emplace_back(ups.stale_after);
     }
     pending_.resize(states_.size());
 }
@@ -85,6 +120,7 @@ Server::Opened Server::Open(const std::string& folder, const safe_file::FolderRu
             opened.warnings.emplace_back(ups, "removed the leftover socket " + socket->Path() +
                                                   " (nobody listened on it)");
         }
+        opened.sockets.push_back(socket->Path());
         sockets_.push_back(std::move(socket));
     }
     opened.ok = wake_ >= 0;
@@ -130,6 +166,7 @@ void Server::Publish(std::size_t ups, const Variables& variables, bool live)
         pending_[ups] += states_[ups].Change(variables);
         if (live) {
             pending_[ups] += states_[ups].Ok();
+            timers_[ups].Completed(StaleTimer::Clock::now());
         }
     }
     Wake();
@@ -181,6 +218,7 @@ void Server::Serve()
 {
     std::vector<pollfd> polled;
     std::vector<std::string> pending(states_.size());
+    bool poll_failure_told = false;
     while (!stopping_) {
         polled.clear();
         polled.push_back({wake_, POLLIN, 0});
@@ -191,11 +229,15 @@ void Server::Serve()
             const short events = connection->out.empty() ? POLLIN : POLLIN | POLLOUT;
             polled.push_back({connection->fd, events, 0});
         }
-        if (::poll(polled.data(), polled.size(), -1) < 0) {
-            continue;  // a signal: look again
+        const int timeout = StaleTimeout();
+        if (::poll(polled.data(), polled.size(), timeout) < 0) {
+            PollFailed(errno, poll_failure_told);
+            continue;
         }
+        poll_failure_told = false;
         std::uint64_t woken = 0;
         (void)!::read(wake_, &woken, sizeof(woken));
+        CheckStale();
         {
             std::lock_guard<std::mutex> lock(mutex_);
             pending.swap(pending_);
@@ -225,34 +267,66 @@ void Server::Accept(std::size_t ups)
         if (fd < 0) {
             return;
         }
-        if (!MakeRoom(ups)) {
+        const bool upsd = RunsAs(fd, upsd_user_);
+        if (!MakeRoom(ups, upsd)) {
             ::close(fd);
             continue;
         }
         auto connection = std::make_unique<Connection>();
         connection->fd = fd;
         connection->ups = ups;
+        connection->upsd = upsd;
         connections_.push_back(std::move(connection));
     }
 }
 
-bool Server::MakeRoom(std::size_t ups)
+bool Server::MakeRoom(std::size_t ups, bool upsd)
 {
     std::vector<Connection*> open;
+    std::vector<Seat> seats;
     for (const auto& connection : connections_) {
         if (connection->ups == ups && !connection->drop) {
             open.push_back(connection.get());
+            seats.push_back({connection->upsd, connection->dumped});
         }
     }
-    if (open.size() < kConnectionLimit) {
-        return true;
+    const Placement placement = Place(seats, upsd, kConnectionLimit);
+    if (placement.kind == Placement::Kind::Replace) {
+        open[placement.seat]->drop = true;
     }
-    const auto idle = std::find_if(open.begin(), open.end(), [](const Connection* c) { return !c->dumped; });
-    if (idle == open.end()) {
-        return false;
+    return placement.kind != Placement::Kind::Refuse;
+}
+
+// The milliseconds until the first stale timer runs out, rounded up; -1 when
+// none runs.
+int Server::StaleTimeout()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto now = StaleTimer::Clock::now();
+    std::optional<StaleTimer::Clock::duration> first;
+    for (const StaleTimer& timer : timers_) {
+        const auto left = timer.Left(now);
+        if (left && (!first || *left < *first)) {
+            first = left;
+        }
     }
-    (*idle)->drop = true;
-    return true;
+    if (!first) {
+        return -1;
+    }
+    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(*first).count();
+    return static_cast<int>(std::min<long long>(ms, INT_MAX));
+}
+
+// The UPSes whose timers ran out are stale.
+void Server::CheckStale()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto now = StaleTimer::Clock::now();
+    for (std::size_t ups = 0; ups < timers_.size(); ++ups) {
+        if (timers_[ups].Expired(now)) {
+            pending_[ups] += states_[ups].Stale();
+        }
+    }
 }
 
 bool Server::Receive(Connection& connection)

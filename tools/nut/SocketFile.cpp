@@ -30,14 +30,70 @@ bool Address(const std::string& path, sockaddr_un& address)
     return true;
 }
 
-// The file in the folder, reached through the folder's descriptor so that
-// the folder cannot be swapped under the host; the folder's path where /proc
-// is missing.
+// The file `name` in the folder open as `fd`, reached through the descriptor
+// so that the folder cannot be swapped under the host; through the folder's
+// path `folder` where /proc is missing.
+std::string ThroughFolder(int fd, const std::string& folder, const std::string& name)
+{
+    const std::string through = "/proc/self/fd/" + std::to_string(fd);
+    return ::access(through.c_str(), F_OK) == 0 ? through + "/" + name : folder + "/" + name;
+}
+
 std::string ThroughFolder(const safe_file::Folder& folder, const std::string& name)
 {
-    const std::string through = "/proc/self/fd/" + std::to_string(folder.Fd());
-    return ::access(through.c_str(), F_OK) == 0 ? through + "/" + name : folder.PathOf(name);
+    return ThroughFolder(folder.Fd(), folder.Path(), name);
 }
+
+// A folder only this user may enter, made beside the socket's name and
+// removed with what is in it when it goes.
+class PrivateFolder {
+public:
+    PrivateFolder(const PrivateFolder&) = delete;
+    PrivateFolder& operator=(const PrivateFolder&) = delete;
+    PrivateFolder(const safe_file::Folder& folder, const std::string& socket)
+        : folder_(folder), socket_(socket)
+    {
+    }
+    ~PrivateFolder()
+    {
+        if (fd_ >= 0) {
+            ::unlinkat(fd_, socket_.c_str(), 0);
+            ::close(fd_);
+            ::unlinkat(folder_.Fd(), name_.c_str(), AT_REMOVEDIR);
+        }
+    }
+
+    bool Make(safe_file::Error& error)
+    {
+        std::string path = ThroughFolder(folder_, "." + socket_ + ".new-XXXXXX");
+        if (::mkdtemp(&path[0]) == nullptr) {
+            return safe_file::Failed(error, errno, "cannot make the socket " + folder_.PathOf(socket_));
+        }
+        name_ = path.substr(path.rfind('/') + 1);
+        fd_ = ::openat(folder_.Fd(), name_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        struct stat st {};
+        if (fd_ < 0 || ::fstat(fd_, &st) != 0 || st.st_uid != ::geteuid() || (st.st_mode & 077) != 0) {
+            if (fd_ >= 0) {
+                ::close(fd_);  // not ours: left as it is
+                fd_ = -1;
+            }
+            return safe_file::Failed(error, 0, "refusing " + folder_.PathOf(name_) +
+                                                   ": another user swapped the folder the socket "
+                                                   "was made in");
+        }
+        return true;
+    }
+
+    int Fd() const { return fd_; }
+    // The socket's path in it.
+    std::string Socket() const { return ThroughFolder(fd_, folder_.PathOf(name_), socket_); }
+
+private:
+    const safe_file::Folder& folder_;
+    const std::string socket_;
+    std::string name_;
+    int fd_ = -1;
+};
 
 // Who listens on the socket at `path`: "" when nobody does; errno says why
 // not (ECONNREFUSED: nobody listens).
@@ -82,8 +138,8 @@ bool SocketFile::Refuse(const struct stat& st, safe_file::Error& error) const
         return safe_file::Failed(error, 0, "refusing " + path_ + ": " + what);
     }
     return safe_file::Failed(error, 0, "refusing " + path_ + ": it is a socket of user " +
-                                           std::to_string(st.st_uid) + ", not yours (user " +
-                                           std::to_string(::geteuid()) + ")");
+                                           safe_file::UserName(st.st_uid) + ", not yours (user " +
+                                           safe_file::UserName(::geteuid()) + ")");
 }
 
 SocketFile::Made SocketFile::Make(const safe_file::Folder& folder, const std::string& name,
@@ -118,31 +174,61 @@ SocketFile::Made SocketFile::Make(const safe_file::Folder& folder, const std::st
     return Bind(error) ? made : Made::Refused;
 }
 
-bool SocketFile::Bind(safe_file::Error& error)
+bool SocketFile::Listen(const std::string& path, safe_file::Error& error)
 {
     sockaddr_un address;
-    if (!Address(ThroughFolder(*folder_, name_), address)) {
+    if (!Address(path, address)) {
         return safe_file::Failed(error, ENAMETOOLONG, "cannot make the socket " + path_);
     }
     fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd_ < 0 || ::bind(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0 ||
         ::listen(fd_, kBacklog) != 0) {
         const int code = errno;
-        if (fd_ >= 0) {
-            ::close(fd_);
-            fd_ = -1;
-        }
+        Close();
         return safe_file::Failed(error, code, "cannot make the socket " + path_);
+    }
+    return true;
+}
+
+void SocketFile::Close()
+{
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+}
+
+// Made, given mode and group where nobody else may write, then linked under
+// its name: linkat never replaces what is there.
+bool SocketFile::Bind(safe_file::Error& error)
+{
+    PrivateFolder place(*folder_, name_);
+    if (!place.Make(error) || !Listen(place.Socket(), error)) {
+        return false;
     }
     struct stat folder_st {};
     struct stat st {};
     ::fstat(folder_->Fd(), &folder_st);
-    ::fchmodat(folder_->Fd(), name_.c_str(), kSocketMode, 0);
-    ::fchownat(folder_->Fd(), name_.c_str(), static_cast<uid_t>(-1), folder_st.st_gid,
+    ::fchownat(place.Fd(), name_.c_str(), static_cast<uid_t>(-1), folder_st.st_gid,
                AT_SYMLINK_NOFOLLOW);  // only root or a member of the group may; else ours stays
-    if (::fstatat(folder_->Fd(), name_.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
-        dev_ = st.st_dev;
-        ino_ = st.st_ino;
+    if (::fchmodat(place.Fd(), name_.c_str(), kSocketMode, 0) != 0 ||
+        ::fstatat(place.Fd(), name_.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        const int code = errno;
+        Close();
+        return safe_file::Failed(error, code, "cannot set the mode of the socket " + path_);
+    }
+    dev_ = st.st_dev;
+    ino_ = st.st_ino;
+    if (before_naming_) {
+        before_naming_();
+    }
+    if (::linkat(place.Fd(), name_.c_str(), folder_->Fd(), name_.c_str(), 0) != 0) {
+        const int code = errno;
+        Close();
+        return code == EEXIST ? safe_file::Failed(error, 0, "refusing " + path_ +
+                                                                ": another process put a file "
+                                                                "there while the socket was made")
+                              : safe_file::Failed(error, code, "cannot name the socket " + path_);
     }
     return true;
 }

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <functional>
 #include <string>
 
 #include "tools/common/SafeFile.h"
@@ -13,11 +14,22 @@
 // on (named with the process). A socket of the user's own that nobody
 // listens on is left from a run that ended without cleaning up, and is
 // removed.
+//
+// The folder may be one that others (the group nut) write to, so the socket
+// is made in a folder of its own that only this user may enter, given its
+// mode and group there, and then linked under its name, never over what
+// another put there: no link swapped in can have another file's mode or group
+// changed, and the socket never shows under its name with another mode.
 namespace nut {
 
 class SocketFile {
 public:
-    SocketFile() = default;
+    // `before_naming` runs after the socket is made and before it is named,
+    // for tests to put there what another user might.
+    explicit SocketFile(std::function<void()> before_naming = {})
+        : before_naming_(std::move(before_naming))
+    {
+    }
     SocketFile(const SocketFile&) = delete;
     SocketFile& operator=(const SocketFile&) = delete;
     ~SocketFile();
@@ -37,7 +49,10 @@ public:
 private:
     bool Refuse(const struct stat& st, safe_file::Error& error) const;
     bool Bind(safe_file::Error& error);
+    bool Listen(const std::string& path, safe_file::Error& error);
+    void Close();
 
+    std::function<void()> before_naming_;
     const safe_file::Folder* folder_ = nullptr;
     std::string name_;
     std::string path_;

@@ -1,16 +1,12 @@
 #include "tools/smdhist/Plot.h"
 
-#include <algorithm>
-#include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <iterator>
-#include <optional>
 
-#include "tools/common/AlarmTexts.h"
 #include "tools/smdhist/Gnuplot.h"
 #include "tools/smdhist/OutputFile.h"
+#include "tools/smdhist/PlotScript.h"
 
 namespace {
 
@@ -27,63 +23,6 @@ constexpr Terminal kTerminals[] = {
     {".gp", "svg size %d,%d font 'sans,10' background rgb 'white'", ".svg", true},
 };
 
-// The panels under the alarm strip, top to bottom, by the values' tags.
-struct Panel {
-    const char* title;
-    const char* tags[4];
-};
-
-constexpr Panel kPanels[] = {
-    {"input voltage", {"DVIA", "DVIB", "DVIC"}},
-    {"output voltage", {"DVOA", "DVOB", "DVOC"}},
-    {"load", {"DLOA", "DLOB", "DLOC"}},
-    {"battery", {"DVBT", "DTMB", "DVBN", "DVBL"}},
-    {"temperature", {"DTMP"}},
-    {"frequency", {"DHZF"}},
-};
-constexpr std::size_t kMostSeries = std::size(kPanels[0].tags);
-
-constexpr bool EveryValueHasAPanel()
-{
-    for (const ups_protocol::Field& field : ups_protocol::kDataFields) {
-        bool found = false;
-        for (const Panel& panel : kPanels) {
-            for (const char* tag : panel.tags) {
-                found = found || (tag != nullptr && alarm_texts::SameText(tag, field.tag));
-            }
-        }
-        if (!found) {
-            return false;
-        }
-    }
-    return true;
-}
-
-static_assert(EveryValueHasAPanel(), "every value of the record needs a panel in kPanels");
-
-// Each alarm's colour, in the order of the flags: its bar in full, its shading pale.
-constexpr unsigned kAlarmColours[] = {0xd62728, 0x9467bd, 0xff7f0e, 0x8c564b, 0x1f77b4};
-static_assert(std::size(kAlarmColours) == data_block::kFlags, "a colour for every flag");
-
-// The series of a panel: each its colour and dash pattern, so lines that lie
-// on one another still show.
-constexpr const char* kLineColours[] = {"#000000", "#009e73", "#c51b7d", "#0072b2"};
-static_assert(std::size(kLineColours) == kMostSeries, "a line style for every series");
-
-// Shading beyond this many stretches would hide the values; the strip keeps them all.
-constexpr std::size_t kMostShaded = 200;
-
-// The layout in pixels: the labels need their room whatever the picture's size.
-constexpr int kTitle = 34;       // above the strip; one more line per note
-constexpr int kNoteLine = 14;
-constexpr int kTimeAxis = 46;    // the time labels and the axis' name
-constexpr int kLeft = 76;        // the value labels
-constexpr int kRight = 236;      // the keys and the alarms' names
-constexpr int kStripRow = 16;    // per alarm
-constexpr int kSpace = 8;        // between panels
-constexpr int kTickSpacing = 26;  // least room between two value labels
-constexpr int kCharWidth = 7;
-
 const Terminal* TerminalOf(const std::string& path)
 {
     for (const Terminal& terminal : kTerminals) {
@@ -96,389 +35,13 @@ const Terminal* TerminalOf(const std::string& path)
     return nullptr;
 }
 
-std::string Format(const char* format, double a, double b = 0, double c = 0, double d = 0)
-{
-    char text[256];
-    std::snprintf(text, sizeof(text), format, a, b, c, d);
-    return text;
-}
-
-std::string Rgb(unsigned colour)
-{
-    char text[16];
-    std::snprintf(text, sizeof(text), "#%06x", colour);
-    return text;
-}
-
-// The colour mixed with white: the shading of an alarm whose bar has `colour`.
-unsigned Pale(unsigned colour)
-{
-    unsigned pale = 0;
-    for (int shift = 0; shift <= 16; shift += 8) {
-        const unsigned channel = colour >> shift & 0xff;
-        pale |= (channel + (255 - channel) * 4 / 5) << shift;
-    }
-    return pale;
-}
-
-std::size_t ValueIndex(const char* tag)
-{
-    const auto& fields = data_block::ValueFields();
-    for (std::size_t i = 0; i < fields.size(); ++i) {
-        if (alarm_texts::SameText(fields[i]->tag, tag)) {
-            return i;
-        }
-    }
-    return 0;
-}
-
-std::string AlarmLabel(std::size_t flag)
-{
-    const char* key = alarm_texts::AlarmOf(flag).signal_key;
-    return std::string(key) + " " + alarm_texts::Find(key)->first_text;
-}
-
-// The strip's row of a flag: the first flag on top.
-std::size_t Row(std::size_t flag) { return data_block::kFlags - flag; }
-
-// A number as a tick label with `decimals` after the point.
-std::string TickText(double value, int decimals)
-{
-    char text[64];
-    if (std::fabs(value) >= 1e7 || decimals > 6) {
-        std::snprintf(text, sizeof(text), "%.4g", value);
-    } else {
-        std::snprintf(text, sizeof(text), "%.*f", decimals, value);
-    }
-    return text;
-}
-
-// ---- The values' axis ------------------------------------------------------------
-
-struct Axis {
-    double low = 0;
-    double high = 1;
-    std::string tics;  // gnuplot's list: ('230' 230, '240' 240)
-};
-
-// A step of 1, 2, 2.5 or 5 times a power of ten that gives at most `most`
-// steps over `range`.
-double NiceStep(double range, int most)
-{
-    const double rough = range / std::max(1, most);
-    const double power = std::pow(10.0, std::floor(std::log10(rough)));
-    for (const double mantissa : {1.0, 2.0, 2.5, 5.0, 10.0}) {
-        if (mantissa * power >= rough) {
-            return mantissa * power;
-        }
-    }
-    return 10 * power;
-}
-
-// The values' range padded so that no line lies on the frame, with ticks
-// that suit the panel's height; a constant series gets its one value.
-Axis AxisFor(double low, double high, int pixels)
-{
-    Axis axis;
-    if (low == high) {
-        const double pad = std::max(std::fabs(low) * 0.05, 1.0);
-        axis.low = low - pad;
-        axis.high = high + pad;
-        axis.tics = "('" + data_block::ValueText(static_cast<float>(low)) + "' " +
-                    Format("%.9g", low) + ")";
-        return axis;
-    }
-    const double pad = (high - low) * 0.08;
-    axis.low = low - pad;
-    axis.high = high + pad;
-    // As many labels as the panel has room for, and never fewer than two.
-    int most = std::max(1, pixels / kTickSpacing);
-    std::string tics;
-    for (int tries = 0; tries < 4; ++tries, most *= 2) {
-        const double step = NiceStep(axis.high - axis.low, most);
-        int decimals = 0;
-        while (decimals < 6 && std::fabs(step * std::pow(10.0, decimals) -
-                                         std::round(step * std::pow(10.0, decimals))) > 1e-6) {
-            ++decimals;
-        }
-        tics.clear();
-        int count = 0;
-        for (double tick = std::ceil(axis.low / step) * step; tick <= axis.high; tick += step) {
-            const double shown = std::fabs(tick) < step * 1e-9 ? 0.0 : tick;
-            tics += (tics.empty() ? "" : ", ") + ("'" + TickText(shown, decimals) + "' ") +
-                    Format("%.12g", shown);
-            ++count;
-        }
-        if (count >= 2) {
-            break;
-        }
-    }
-    axis.tics = "(" + tics + ")";
-    return axis;
-}
-
-// ---- The time axis ---------------------------------------------------------------
-
-struct TimeStep {
-    std::int64_t seconds;
-    const char* format;
-};
-
-constexpr TimeStep kTimeSteps[] = {
-    {1, "%H:%M:%S"},        {2, "%H:%M:%S"},      {5, "%H:%M:%S"},       {10, "%H:%M:%S"},
-    {15, "%H:%M:%S"},       {30, "%H:%M:%S"},     {60, "%H:%M"},         {120, "%H:%M"},
-    {300, "%H:%M"},         {600, "%H:%M"},       {900, "%H:%M"},        {1800, "%H:%M"},
-    {3600, "%H:%M"},        {7200, "%H:%M"},      {10800, "%d %H:%M"},   {21600, "%d %H:%M"},
-    {43200, "%m-%d %H:%M"}, {86400, "%m-%d"},     {172800, "%m-%d"},     {604800, "%m-%d"},
-    {1209600, "%Y-%m-%d"},  {2592000, "%Y-%m-%d"}, {7776000, "%Y-%m-%d"}, {31536000, "%Y"},
-};
-
-// The time labels: the smallest step at which they do not overprint.
-std::string TimeTics(std::int64_t low, std::int64_t high, int pixels)
-{
-    for (const TimeStep& step : kTimeSteps) {
-        const int label = static_cast<int>(std::string(step.format).size() + 2) * kCharWidth + 16;
-        const double count = static_cast<double>(high - low) / static_cast<double>(step.seconds);
-        if (count * label <= pixels || &step == &kTimeSteps[std::size(kTimeSteps) - 1]) {
-            const std::int64_t first = (low + step.seconds - 1) / step.seconds * step.seconds;
-            return "set xtics " + std::to_string(first) + ", " + std::to_string(step.seconds) +
-                   "\nset format x '" + step.format + "' timedate\n";
-        }
-    }
-    return "";
-}
-
-// ---- The script --------------------------------------------------------------------
-
-struct Layout {
-    int width;
-    int height;
-    int top;  // of the strip, from the picture's top
-    int strip;
-    int panel;
-
-    double X(int pixels) const { return static_cast<double>(pixels) / width; }
-    double Y(int from_top) const { return 1.0 - static_cast<double>(from_top) / height; }
-};
-
-Layout LayoutOf(const PlotRequest& request, std::size_t notes)
-{
-    Layout layout{request.width, request.height, kTitle + kNoteLine * static_cast<int>(notes),
-                  kStripRow * static_cast<int>(data_block::kFlags), 0};
-    const int panels = static_cast<int>(std::size(kPanels));
-    layout.panel =
-        (layout.height - layout.top - layout.strip - kTimeAxis - kSpace * panels) / panels;
-    return layout;
-}
-
-std::string Place(const Layout& layout, int top, int bottom)
-{
-    return Format("set tmargin at screen %.5f\nset bmargin at screen %.5f\n", layout.Y(top),
-                  layout.Y(bottom));
-}
-
-std::string Header(const Terminal& terminal, const PlotRequest& request,
-                   const DeviceSummary& device, const std::string& picture,
-                   const std::vector<std::string>& notes, const Layout& layout)
+// What gnuplot draws on for `request`, into the file `picture`.
+PlotCanvas CanvasOf(const Terminal& terminal, const PlotRequest& request,
+                    const std::string& picture)
 {
     char size[160];
     std::snprintf(size, sizeof(size), terminal.terminal, request.width, request.height);
-    std::string title = "data id " + std::to_string(device.DataId()) + ": " +
-                        std::to_string(device.Blocks()) + " blocks, " +
-                        data_block::IsoTime(device.First().stamp) + " to " +
-                        data_block::IsoTime(device.Last().stamp);
-    for (const std::string& note : notes) {
-        title += "\\n" + note;
-    }
-    return std::string("set terminal ") + size + "\nset output '" + picture +
-           "'\nset encoding utf8\nset datafile missing 'nan'\n" +
-           Format("set lmargin at screen %.5f\nset rmargin at screen %.5f\n", layout.X(kLeft),
-                  layout.X(layout.width - kRight)) +
-           "set key outside right top vertical Left reverse noenhanced samplen 3 spacing 0.9\n" +
-           "set grid xtics ytics lc rgb '#e0e0e0'\nunset ylabel\n" +
-           "set multiplot title \"" + title + "\" noenhanced\n";
-}
-
-std::string DataBlock(const std::string& name, const std::string& rows)
-{
-    return "$" + name + " << EOD\n" + rows + "EOD\n";
-}
-
-// The strip: each flag's spells as bars in the alarm's colour, stopping at gaps.
-std::string Strip(const Layout& layout, const PlotData& data, std::int64_t gap, std::int64_t span)
-{
-    std::string rows;
-    for (std::size_t flag = 0; flag < data_block::kFlags; ++flag) {
-        for (const PlotData::Span& spell : data.Alarm(flag, gap)) {
-            // A spell of one block still shows.
-            const double half = std::max(static_cast<double>(spell.to - spell.from) / 2,
-                                         static_cast<double>(span) / 800);
-            const double centre = static_cast<double>(spell.from + spell.to) / 2;
-            rows += Format("%.1f %.0f %.1f ", centre, static_cast<double>(Row(flag)), half) +
-                    std::to_string(kAlarmColours[flag]) + "\n";
-        }
-    }
-    std::string tics;
-    for (std::size_t flag = 0; flag < data_block::kFlags; ++flag) {
-        tics += (flag == 0 ? "" : ", ") + std::string("'") + AlarmLabel(flag) + "' " +
-                std::to_string(Row(flag));
-    }
-    const std::string range = "[0.5:" + std::to_string(data_block::kFlags) + ".5]";
-    // Rows with no bar at all still need a point for gnuplot to draw the strip.
-    return DataBlock("alarms", rows.empty() ? "0 0 0 0\n" : rows) +
-           Place(layout, layout.top, layout.top + layout.strip) +
-           "set format x ''\nunset ytics\nset yrange " + range + "\nset y2range " + range +
-           "\nset y2tics (" + tics + ") nomirror noenhanced\nunset key\n" +
-           "plot $alarms using 1:2:3:(0.35):4 with boxxyerror lc rgb variable "
-           "fs solid 1.0 noborder notitle\n" +
-           "unset y2tics\nset key\n";
-}
-
-// The panels' shading: each stretch with alarms on, in bands of each alarm's
-// pale colour (one band per alarm on, the first flag on top), so colours
-// never blend into one no alarm has.
-std::string Shading(const PlotData& data, std::int64_t gap, std::vector<std::string>& notes)
-{
-    const std::vector<PlotData::Span> sets = data.AlarmSets(gap);
-    std::size_t bands = 0;
-    for (const PlotData::Span& set : sets) {
-        bands += static_cast<std::size_t>(__builtin_popcount(set.flags));
-    }
-    if (bands > kMostShaded) {
-        notes.push_back("alarms shaded in the strip only: " + std::to_string(sets.size()) +
-                        " changes are too many to shade");
-        return "";
-    }
-    std::string objects;
-    int object = 0;
-    for (const PlotData::Span& set : sets) {
-        const int count = __builtin_popcount(set.flags);
-        int band = 0;
-        for (std::size_t flag = 0; flag < data_block::kFlags; ++flag) {
-            if ((set.flags & 1u << flag) == 0) {
-                continue;
-            }
-            const double top = 1.0 - static_cast<double>(band) / count;
-            const double bottom = 1.0 - static_cast<double>(band + 1) / count;
-            objects += "set object " + std::to_string(++object) +
-                       Format(" rect from %.1f, graph %.4f to %.1f, graph %.4f", static_cast<double>(set.from),
-                              bottom, static_cast<double>(set.to), top) +
-                       " behind fc rgb '" + Rgb(Pale(kAlarmColours[flag])) +
-                       "' fs solid 1.0 noborder\n";
-            ++band;
-        }
-    }
-    return objects;
-}
-
-// The greatest difference between two series over the buckets; nothing when
-// one of them has a number where the other has none.
-std::optional<double> Apart(const std::vector<PlotData::Bucket>& buckets, std::size_t a,
-                            std::size_t b)
-{
-    double apart = 0;
-    for (const PlotData::Bucket& bucket : buckets) {
-        for (const auto* values : {&bucket.min, &bucket.max}) {
-            const float x = (*values)[a];
-            const float y = (*values)[b];
-            if (std::isfinite(x) != std::isfinite(y)) {
-                return std::nullopt;
-            }
-            if (std::isfinite(x)) {
-                apart = std::max(apart, std::fabs(static_cast<double>(x) - y));
-            }
-        }
-    }
-    return apart;
-}
-
-std::string PanelPlot(const Panel& panel, const DeviceSummary& device,
-                      const std::vector<PlotData::Bucket>& buckets, int pixels)
-{
-    std::vector<std::size_t> series;
-    double low = INFINITY;
-    double high = -INFINITY;
-    for (const char* tag : panel.tags) {
-        if (tag == nullptr) {
-            continue;
-        }
-        series.push_back(ValueIndex(tag));
-        const DeviceSummary::Range& range = device.Ranges()[series.back()];
-        if (range.count > 0 && std::isfinite(range.min) && std::isfinite(range.max)) {
-            low = std::min(low, static_cast<double>(range.min));
-            high = std::max(high, static_cast<double>(range.max));
-        }
-    }
-    std::string script = std::string("set key title '") + panel.title + "'\n";
-    if (low > high) {
-        // No number at all: gnuplot refuses to scale an axis to no points.
-        script += "set yrange [0:1]\nunset ytics\n";
-    } else {
-        const Axis axis = AxisFor(low, high, pixels);
-        script += Format("set yrange [%.12g:%.12g]\n", axis.low, axis.high) + "set ytics " +
-                  axis.tics + "\n";
-    }
-    // Lines closer than a pixel and a half are one line at this scale: the key says so.
-    const double pixel = low > high || low == high ? 0 : (high - low) * 1.16 / pixels;
-    std::string plot = "plot ";
-    for (std::size_t i = 0; i < series.size(); ++i) {
-        const char* tag = panel.tags[i];
-        std::string title = tag;
-        if (device.Ranges()[series[i]].count == 0) {
-            title += ": no number";
-        }
-        for (std::size_t j = 0; j < i; ++j) {
-            const std::optional<double> apart = Apart(buckets, series[i], series[j]);
-            if (apart && device.Ranges()[series[i]].count > 0 && *apart <= 1.5 * pixel) {
-                title += *apart == 0 ? std::string(" = ") + panel.tags[j]
-                                     : std::string(" on ") + panel.tags[j] +
-                                           Format(" ±%.2g", *apart);
-                break;
-            }
-        }
-        plot += (i == 0 ? "" : ", ") + std::string("$values using 1:") +
-                std::to_string(series[i] + 2) + " with lines lw " + (i == 0 ? "2" : "1.5") +
-                " dt " + std::to_string(i + 1) + " lc rgb '" + kLineColours[i] + "' title '" +
-                title + "'";
-    }
-    return script + plot + "\n";
-}
-
-std::string Script(const Terminal& terminal, const PlotRequest& request, const PlotData& data,
-                   const DeviceSummary& device, const std::string& picture)
-{
-    const std::int64_t gap = device.Gaps().Threshold();
-    const std::int64_t first = data.Earliest();
-    const std::int64_t last = data.Latest();
-    // gnuplot cannot draw an empty range: a history of a few seconds gets a minute.
-    const std::int64_t pad = last - first < 10 ? 30 : std::max<std::int64_t>(1, (last - first) / 100);
-    std::vector<std::string> notes;
-    if (data.Backwards() > 0) {
-        notes.push_back("the clock went back " + std::to_string(data.Backwards()) +
-                        (data.Backwards() == 1 ? " time" : " times") +
-                        ": the blocks are drawn in time order");
-    }
-    const std::string shading = Shading(data, gap, notes);
-    const Layout layout = LayoutOf(request, notes.size());
-    const std::vector<PlotData::Bucket> buckets = data.InTimeOrder();
-    std::string script = DataBlock("values", data.Rows(gap)) +
-                         Header(terminal, request, device, picture, notes, layout) +
-                         Format("set xrange [%.0f:%.0f]\n", static_cast<double>(first - pad),
-                                static_cast<double>(last + pad)) +
-                         TimeTics(first - pad, last + pad, layout.width - kLeft - kRight) +
-                         Strip(layout, data, gap, std::max<std::int64_t>(last - first, 60)) +
-                         shading;
-    int top = layout.top + layout.strip + kSpace;
-    for (const Panel& panel : kPanels) {
-        if (&panel == &kPanels[std::size(kPanels) - 1]) {
-            script += TimeTics(first - pad, last + pad, layout.width - kLeft - kRight) +
-                      "set xlabel 'wall-clock time of the stamps'\n";
-        }
-        script += Place(layout, top, top + layout.panel) +
-                  PanelPlot(panel, device, buckets, layout.panel);
-        top += layout.panel + kSpace;
-    }
-    return script + "unset multiplot\n";
+    return {size, picture, request.width, request.height};
 }
 
 std::string ReadWhole(const std::string& path)
@@ -508,7 +71,8 @@ std::string DrawPlot(const PlotData& data, const DeviceSummary& device,
         // The script draws the .svg beside itself.
         const std::string name = Basename(request.path);
         const std::string svg = name.substr(0, name.size() - 3) + terminal->picture;
-        return WritePicture(request.path, Script(*terminal, request, data, device, svg),
+        return WritePicture(request.path,
+                            PlotScript(data, device, CanvasOf(*terminal, request, svg)),
                             request.accept_shared);
     }
     if (!gnuplot::Found()) {
@@ -519,8 +83,8 @@ std::string DrawPlot(const PlotData& data, const DeviceSummary& device,
         return dir.Error();
     }
     const std::string picture = std::string("plot") + terminal->picture;
-    std::string error = WritePrivateFile(dir.Path() + "/plot.gp",
-                                         Script(*terminal, request, data, device, picture));
+    std::string error = WritePrivateFile(
+        dir.Path() + "/plot.gp", PlotScript(data, device, CanvasOf(*terminal, request, picture)));
     if (error.empty()) {
         error = gnuplot::Run(dir.Path(), "plot.gp");
     }

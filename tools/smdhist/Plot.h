@@ -5,9 +5,8 @@
 #include "tools/smdhist/DeviceSummary.h"
 #include "tools/smdhist/PlotData.h"
 
-// The picture of one device's history, drawn by gnuplot: a strip with each
-// alarm flag's intervals, and under it panels of values over a shared time
-// axis with the alarms shaded behind them.
+// The picture of one device's history as a file: drawn by gnuplot from the
+// script of PlotScript.h, or that script itself.
 struct PlotRequest {
     std::string path;  // ends in .svg, .png, or .gp for the script alone
     int width = 1200;

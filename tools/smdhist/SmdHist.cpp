@@ -10,22 +10,21 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
-
-#include <json/writer.h>
 
 #include "tools/common/Diagnostics.h"
 #include "tools/common/ExitStatus.h"
-#include "tools/smdhist/BlockTable.h"
+#include "tools/common/Plural.h"
 #include "tools/smdhist/HistOptions.h"
 #include "tools/smdhist/HistoryReader.h"
-#include "tools/smdhist/Plot.h"
-#include "tools/smdhist/PlotData.h"
+#include "tools/smdhist/RotatedOrder.h"
 #include "tools/smdhist/Selection.h"
-#include "tools/smdhist/Summary.h"
-#include "tools/smdhist/TimeSeries.h"
+#include "tools/smdhist/sinks/PlotSink.h"
+#include "tools/smdhist/sinks/SeriesSink.h"
+#include "tools/smdhist/sinks/SummarySink.h"
+#include "tools/smdhist/sinks/TableSink.h"
 
 namespace {
 
@@ -49,9 +48,41 @@ void StopOnSignals()
     sigaction(SIGTERM, &action, nullptr);
 }
 
-std::string Blocks(std::uint64_t count)
+// The outputs asked for, in the order they finish: the table or the time
+// series (unless the summary or only the picture was asked for), the summary,
+// the picture.
+std::vector<std::unique_ptr<Sink>> SinksFor(const HistOptions& options)
 {
-    return std::to_string(count) + (count == 1 ? " block" : " blocks");
+    std::vector<std::unique_ptr<Sink>> sinks;
+    if (options.series) {
+        sinks.push_back(std::make_unique<SeriesSink>(stdout, *options.series));
+    } else if (!options.summary && (!options.plot || options.format != BlockTable::Format::Text)) {
+        sinks.push_back(
+            std::make_unique<TableSink>(stdout, options.format, options.files.size() > 1));
+    }
+    if (options.summary) {
+        sinks.push_back(std::make_unique<SummarySink>(
+            stdout, options.format == BlockTable::Format::Json, options.gap));
+    }
+    if (options.plot) {
+        sinks.push_back(std::make_unique<PlotSink>(*options.plot, options.gap));
+    }
+    return sinks;
+}
+
+// The bytes skipped, as the user is told: lost or inserted where whole blocks
+// go on, or something else where nothing whole follows to the file's end.
+std::string SkipText(const std::string& file, const BlockStream::Skip& skip)
+{
+    const std::string bytes = std::to_string(skip.to - skip.from);
+    if (skip.to_end) {
+        return file + ": the last " + bytes + " bytes (from byte " + std::to_string(skip.from) +
+               ") are not a block and were ignored: something else written into the history?";
+    }
+    return file + ": bytes " + std::to_string(skip.from) + " to " + std::to_string(skip.to - 1) +
+           " hold no whole block: " + bytes +
+           " bytes skipped (lost or inserted); whole blocks go on at byte " +
+           std::to_string(skip.to);
 }
 
 // One reading of the files: each block read is checked, chosen or not, and
@@ -60,21 +91,10 @@ class Reading {
 public:
     explicit Reading(const HistOptions& options)
         : options_(options),
+          sinks_(SinksFor(options)),
           selection_(options.choice, [this](const Entry& e) { Take(e); }),
           reader_(Listener())
     {
-        if (options.series) {
-            series_.emplace(stdout, *options.series);
-        } else if (!options.summary && (!options.plot || options.format != BlockTable::Format::Text)) {
-            // The table, unless the summary or only the picture was asked for.
-            table_.emplace(stdout, options.format, options.files.size() > 1);
-        }
-        if (options.summary || options.plot) {
-            summary_.emplace(options.gap);
-        }
-        if (options.plot) {
-            plot_.emplace();
-        }
     }
 
     int Run()
@@ -85,14 +105,8 @@ public:
         }
         selection_.Finish();
         Report();
-        if (summary_) {
-            summary_->Finish();
-        }
-        if (options_.summary) {
-            PrintSummary();
-        }
-        if (options_.plot) {
-            Draw();
+        for (const auto& sink : sinks_) {
+            Worse(sink->Finish());
         }
         Flush();
         return status_;
@@ -111,13 +125,9 @@ private:
             selection_.Offer(entry);
         };
         listener.skip = [this](const std::string& file, const BlockStream::Skip& skip) {
-            diagnostics::Warning(file + ": bytes " + std::to_string(skip.from) + " to " +
-                                 std::to_string(skip.to - 1) + " hold no whole block: " +
-                                 std::to_string(skip.to - skip.from) +
-                                 " bytes skipped (lost or inserted); whole blocks go on at byte " +
-                                 std::to_string(skip.to));
-            if (summary_) {
-                summary_->Skipped(skip.to - skip.from);
+            diagnostics::Warning(SkipText(file, skip));
+            for (const auto& sink : sinks_) {
+                sink->Skipped(skip.to - skip.from);
             }
             Worse(kDamaged);
         };
@@ -155,33 +165,16 @@ private:
 
     void Take(const Entry& entry)
     {
-        if (table_) {
-            table_->Add(entry);
-        }
-        if (series_) {
-            series_->Add(entry);
-        }
-        if (summary_) {
-            summary_->Add(entry);
-        }
-        if (plot_ && entry.Sound()) {
-            plot_->Add(entry);
+        for (const auto& sink : sinks_) {
+            sink->Take(entry);
         }
     }
 
     // What was written so far goes out: at the end, and while following.
     void Flush()
     {
-        if (table_) {
-            table_->Flush();
-        }
-        if (series_) {
-            const std::string error = series_->Flush();
-            if (!error.empty() && !series_failed_) {
-                diagnostics::Error("no time series: " + error);
-                series_failed_ = true;
-                Worse(kNoOutput);
-            }
+        for (const auto& sink : sinks_) {
+            Worse(sink->Flush());
         }
         std::fflush(stdout);
     }
@@ -192,20 +185,15 @@ private:
             Worse(kDamaged);
         }
         if (damaged_ > kDamageWarnings) {
-            diagnostics::Warning(Blocks(damaged_) + " damaged in all, each shown with its damage");
+            diagnostics::Warning(Counted(damaged_, "block") +
+                                 " damaged in all, each shown with its damage");
         }
         if (selection_.Unplaced() > 0) {
-            diagnostics::Warning(Blocks(selection_.Unplaced()) +
+            diagnostics::Warning(Counted(selection_.Unplaced(), "block") +
                                  " with an impossible time stamp left out by --from/--to");
         }
-        if (series_ && series_->Damaged() > 0) {
-            diagnostics::Warning(Blocks(series_->Damaged()) +
-                                 " damaged, left out of the time series");
-        }
-        if (series_ && series_->OutOfOrder() > 0) {
-            diagnostics::Warning(Blocks(series_->OutOfOrder()) +
-                                 " stamped at or before an earlier block of their data id (the "
-                                 "clock was set back) left out: a series takes its times in order");
+        for (const auto& sink : sinks_) {
+            sink->Report();
         }
         if (selection_.Offered() > 0 && selection_.Chosen() == 0) {
             diagnostics::Note("nothing chosen: " + selection_.NothingChosen());
@@ -213,66 +201,36 @@ private:
         }
     }
 
-    void PrintSummary()
-    {
-        if (selection_.Chosen() == 0) {
-            return;
-        }
-        if (options_.format != BlockTable::Format::Json) {
-            std::fputs(summary_->Text().c_str(), stdout);
-            return;
-        }
-        Json::StreamWriterBuilder writer;
-        writer["emitUTF8"] = true;
-        writer["precision"] = 15;
-        std::fprintf(stdout, "%s\n", Json::writeString(writer, summary_->ToJson()).c_str());
-    }
-
-    void Draw()
-    {
-        std::fflush(stdout);
-        if (selection_.Chosen() == 0) {
-            return;
-        }
-        const auto& devices = summary_->Devices();
-        std::string error;
-        if (devices.empty()) {
-            error = "no sound block chosen to draw";
-        } else if (devices.size() > 1) {
-            std::string ids;
-            for (const auto& device : devices) {
-                ids += (ids.empty() ? "" : ", ") + std::to_string(device.first);
-            }
-            error = "the blocks chosen are of " + std::to_string(devices.size()) +
-                    " data identifiers (" + ids + "): choose one with --data-id";
-        } else {
-            error = DrawPlot(*plot_, devices.begin()->second, *options_.plot);
-        }
-        if (!error.empty()) {
-            diagnostics::Error("no picture: " + error);
-            Worse(kNoOutput);
-            return;
-        }
-        diagnostics::Note("picture written to " + options_.plot->path);
-    }
-
     const HistOptions& options_;
+    std::vector<std::unique_ptr<Sink>> sinks_;
     Selection selection_;
     HistoryReader reader_;
-    std::optional<BlockTable> table_;
-    std::optional<TimeSeries> series_;
-    std::optional<Summary> summary_;
-    std::optional<PlotData> plot_;
     std::uint64_t damaged_ = 0;
-    bool series_failed_ = false;
     int status_ = kSuccess;
 };
+
+// A rotated history given newer part first (as a glob gives it) is read
+// older part first, and the user told so.
+void OlderPartsFirst(std::vector<std::string>& files)
+{
+    std::vector<std::string> order = RotatedOrder(files);
+    if (order == files) {
+        return;
+    }
+    std::string list;
+    for (const std::string& file : order) {
+        list += (list.empty() ? "" : ", then ") + file;
+    }
+    diagnostics::Note("reading " + list + ": a rotated history's older part first");
+    files = std::move(order);
+}
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    const HistOptions options = ReadHistOptions(argc, argv);
+    HistOptions options = ReadHistOptions(argc, argv);
+    OlderPartsFirst(options.files);
     static char buffer[1 << 16];
     std::setvbuf(stdout, buffer, _IOFBF, sizeof(buffer));
     if (options.follow) {

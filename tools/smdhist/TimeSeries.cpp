@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "tools/common/AlarmTexts.h"
+#include "tools/common/MetricNames.h"
 
 namespace {
 
@@ -22,50 +22,6 @@ constexpr std::size_t kMostDevices = 100;
 constexpr std::size_t kChunk = 1024;
 // The columns of a kept block: its values, then its flags (as 0 or 1).
 constexpr std::size_t kColumns = data_block::kValues + data_block::kFlags;
-
-std::string Lower(const char* tag)
-{
-    std::string name = tag;
-    for (char& c : name) {
-        c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-    }
-    return name;
-}
-
-// The line protocol's field keys: the record's own names ("sok", "dvia").
-const std::array<std::string, data_block::kFlags + data_block::kValues>& FieldKeys()
-{
-    static const auto keys = [] {
-        std::array<std::string, data_block::kFlags + data_block::kValues> names;
-        for (std::size_t i = 0; i < data_block::kFlags; ++i) {
-            names[i] = Lower(ups_protocol::kStatusFields[i].tag);
-        }
-        for (std::size_t i = 0; i < data_block::kValues; ++i) {
-            names[data_block::kFlags + i] = Lower(data_block::ValueFields()[i]->tag);
-        }
-        return names;
-    }();
-    return keys;
-}
-
-// "ups_dvia", "ups_alarm_sok": the metric family of a value or flag.
-std::string ValueFamily(std::size_t value)
-{
-    return "ups_" + Lower(data_block::ValueFields()[value]->tag);
-}
-
-std::string FlagFamily(std::size_t flag)
-{
-    return "ups_alarm_" + Lower(ups_protocol::kStatusFields[flag].tag);
-}
-
-std::string FlagHelp(std::size_t flag)
-{
-    const ups_protocol::Alarm& alarm = alarm_texts::AlarmOf(flag);
-    return std::string("1 while the alarm ") + alarm.alarm_id + " " + alarm.first_text + " (" +
-           alarm_texts::Find(alarm.signal_key)->first_text + ", key " + alarm.signal_key +
-           ") is on, else 0";
-}
 
 }  // namespace
 
@@ -156,7 +112,7 @@ void TimeSeries::Add(const Entry& entry)
     }
     last_[data_id] = *entry.epoch;
     if (format_ == Format::Influx) {
-        WriteLine(entry.block, *entry.epoch);
+        WriteLine(entry);
         out_.Row();
         return;
     }
@@ -166,24 +122,30 @@ void TimeSeries::Add(const Entry& entry)
 }
 
 // ups,data_id=1001 sok=0i,...,dvia=230.5,... 1796772375
-void TimeSeries::WriteLine(const data_block::Decoded& block, std::int64_t epoch)
+void TimeSeries::WriteLine(const Entry& entry)
 {
-    out_ << "ups,data_id=";
+    const data_block::Decoded& block = entry.block;
+    out_ << metric_names::kMeasurement << ',' << metric_names::kDataIdLabel << '=';
     out_.Unsigned(block.data_id);
     for (std::size_t i = 0; i < data_block::kFlags; ++i) {
-        out_ << (i == 0 ? ' ' : ',') << FieldKeys()[i] << '=';
+        out_ << (i == 0 ? ' ' : ',') << metric_names::FlagKey(i) << '=';
         out_.Unsigned(block.flags[i]);
         out_ << 'i';
     }
     for (std::size_t i = 0; i < data_block::kValues; ++i) {
-        // The line protocol has no word for what is no number: the field is left out.
-        if (std::isfinite(block.values[i])) {
-            out_ << ',' << FieldKeys()[data_block::kFlags + i] << '=';
-            out_.Float(block.values[i]);
+        // The line protocol has no word for what is no number or infinite: the
+        // field is left out, an infinity counted.
+        const float value = block.values[i];
+        if (std::isfinite(value)) {
+            out_ << ',' << metric_names::ValueKey(i) << '=';
+            out_.Float(value);
+        } else if (std::isinf(value) && ++infinite_ == 1) {
+            first_infinite_ = std::string(data_block::ValueFields()[i]->tag) + " of block " +
+                              std::to_string(entry.number);
         }
     }
     out_ << ' ';
-    out_.Signed(epoch);
+    out_.Signed(*entry.epoch);
     out_ << '\n';
 }
 
@@ -253,8 +215,7 @@ std::string TimeSeries::WriteFamilies()
                             const char* tag, auto value) {
         out_ << "# TYPE " << name << " gauge\n# HELP " << name << ' ' << help << '\n';
         for (auto& [data_id, series] : spilled_) {
-            const std::string labels = name + "{data_id=\"" + std::to_string(data_id) +
-                                       "\",tag=\"" + tag + "\"} ";
+            const std::string labels = metric_names::Series(name, data_id, tag) + " ";
             char line[256];
             std::memcpy(line, labels.data(), labels.size());
             const std::string error = series->Read(
@@ -276,15 +237,16 @@ std::string TimeSeries::WriteFamilies()
     };
     for (std::size_t v = 0; v < data_block::kValues; ++v) {
         const char* tag = data_block::ValueFields()[v]->tag;
-        std::string error = family(v, ValueFamily(v), std::string(tag) + " as the UPS sends it",
-                                   tag, SampleValue);
+        std::string error =
+            family(v, metric_names::ValueFamily(v), metric_names::ValueHelp(v), tag, SampleValue);
         if (!error.empty()) {
             return error;
         }
     }
     for (std::size_t f = 0; f < data_block::kFlags; ++f) {
-        std::string error = family(data_block::kValues + f, FlagFamily(f), FlagHelp(f),
-                                   ups_protocol::kStatusFields[f].tag, [](float flag, char* at) {
+        std::string error = family(data_block::kValues + f, metric_names::FlagFamily(f),
+                                   metric_names::FlagHelp(f), ups_protocol::kStatusFields[f].tag,
+                                   [](float flag, char* at) {
                                        *at = flag > 0 ? '1' : '0';
                                        return at + 1;
                                    });

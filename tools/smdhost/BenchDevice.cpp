@@ -1,21 +1,17 @@
 #include "tools/smdhost/BenchDevice.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <ctime>
 #include <exception>
 
 #include "plugin/Provider.h"
+#include "tools/common/CommandLine.h"
 #include "tools/common/DataBlock.h"
 #include "tools/common/Escape.h"
 #include "tools/common/Plural.h"
 #include "tools/smdhost/AnswerCheck.h"
 #include "tools/smdhost/CacheCheck.h"
-#include "tools/smdhost/PortAccess.h"
-#include "tools/smdhost/PortOwner.h"
 #include "tools/smdhost/StopSignal.h"
 
 namespace {
@@ -34,20 +30,17 @@ std::string SecondsText(std::chrono::milliseconds time)
     return text;
 }
 
-// What a path that is no terminal is, for the refusal.
-std::string KindOfPath(const std::string& path)
+// The change `check` makes to its alarm, by the block of `cycle` (0: the
+// cached block).
+events::Alarm AlarmChange(const BoolAlarmCheck& check, unsigned int cycle)
 {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) {
-        return "no terminal";
-    }
-    if (S_ISREG(st.st_mode)) {
-        return "a regular file, not a terminal";
-    }
-    if (S_ISDIR(st.st_mode)) {
-        return "a folder, not a terminal";
-    }
-    return S_ISCHR(st.st_mode) ? "a character device that is no terminal" : "no terminal";
+    using Change = events::Alarm::Change;
+    const Change change = !check.state ? Change::Cleared
+                          : cycle == 0 ? Change::Restored
+                                       : Change::Raised;
+    const events::Source source = cycle == 0 ? events::Source::Cache : events::Source::Poll;
+    return {change,      check.signal_key, check.alarm_id, check.first_text, check.second_text,
+            check.index, source,           cycle};
 }
 
 }  // namespace
@@ -60,16 +53,26 @@ BenchDevice::BenchDevice(DeviceConfig config, const safe_file::Folder& state, Ev
       failures_(log_, identity_),
       trace_(log_, identity_),
       history_report_(log_, identity_, files_.HistoryPath()),
-      cache_report_(log_, identity_, files_.CachePath()),
-      cache_writes_(config_.cache_interval)
+      cache_(files_, config_.cache_interval, log_, identity_),
+      port_(config_.port)
 {
     files_.LimitHistory(config_.history_max_bytes);
+}
+
+void BenchDevice::Warning(const std::string& detail)
+{
+    log_.Tell(identity_, events::Message{events::Message::Level::Warning, detail});
+}
+
+void BenchDevice::Error(const std::string& detail)
+{
+    log_.Tell(identity_, events::Message{events::Message::Level::Error, detail});
 }
 
 BenchDevice::~BenchDevice()
 {
     driver_.reset();
-    ClosePort();
+    port_.Close();
 }
 
 bool BenchDevice::Start(const SMDSPDeviceProvider& provider)
@@ -77,13 +80,15 @@ bool BenchDevice::Start(const SMDSPDeviceProvider& provider)
     try {
         driver_.reset(provider.create());
         driver_->Init(shared_from_this(), config_.data_id, config_.settings);
-        log_.Started(identity_, driver_->DeviceType(), config_.port, driver_->BaudRate(),
-                     InSeconds(config_.poll_interval), InSeconds(config_.answer_timeout));
+        log_.Tell(identity_, events::Started{driver_->DeviceType(), config_.port,
+                                             driver_->BaudRate(), InSeconds(config_.poll_interval),
+                                             InSeconds(config_.answer_timeout),
+                                             command_line::Version(), log_.ModuleVersion()});
         driver_->InitSetting(config_.settings);
     } catch (const std::exception& error) {
         const std::string at = SettingAtFault(config_.settings);
-        log_.Error(identity_, std::string("the module refused the settings: ") + error.what() +
-                                  (at.empty() ? "" : " (" + at + ")"));
+        Error(std::string("the module refused the settings: ") + error.what() +
+              (at.empty() ? "" : " (" + at + ")"));
         driver_.reset();
         return false;
     }
@@ -96,14 +101,14 @@ bool BenchDevice::OpenFiles()
     safe_file::Error error;
     switch (files_.Open(warnings, error)) {
     case StateFiles::Opened::Refused:
-        log_.Error(identity_, error.text);
+        Error(error.text);
         return false;
     case StateFiles::Opened::Failed:  // shown with the first block that cannot be stored
     case StateFiles::Opened::Ready:
         break;
     }
     for (const std::string& warning : warnings) {
-        log_.Warning(identity_, warning);
+        Warning(warning);
     }
     return true;
 }
@@ -125,11 +130,10 @@ void BenchDevice::ReloadCache()
     stored_at_ = data_block::IsoTime(stored.time_stamp);
     try {
         if (driver_->LoadFromCache(block) == 0) {
-            log_.Error(identity_, "the module refused the cached block in " + files_.CachePath());
+            Error("the module refused the cached block in " + files_.CachePath());
         }
     } catch (const std::exception& error) {
-        log_.Error(identity_, std::string("the module threw on the cached block: ") +
-                                  error.what());
+        Error(std::string("the module threw on the cached block: ") + error.what());
     }
     reloading_ = false;
 }
@@ -139,9 +143,9 @@ void BenchDevice::SetCacheAside(const std::string& faults)
     const std::string cache = files_.CachePath();
     safe_file::Error error;
     const std::string aside = files_.SetCacheAside(error);
-    log_.Warning(identity_, cache + " is refused: " + faults + "; " +
-                                (aside.empty() ? error.text : "kept aside as " + aside) +
-                                ", and the device starts without it");
+    Warning(cache + " is refused: " + faults + "; " +
+            (aside.empty() ? error.text : "kept aside as " + aside) +
+            ", and the device starts without it");
 }
 
 bool BenchDevice::TakePort()
@@ -149,31 +153,18 @@ bool BenchDevice::TakePort()
     if (OpenPort()) {
         return true;
     }
-    if (port_code_ == ENOTTY || port_code_ == EISDIR) {
-        log_.Error(identity_, "port " + config_.port + " is " + KindOfPath(config_.port) +
-                                  ": give the serial device of the UPS, such as /dev/ttyUSB0");
-        return false;
+    const std::string refusal = port_.Refusal();
+    if (refusal.empty()) {
+        return true;  // not there yet: each cycle looks for it again
     }
-    if (port_code_ == EBUSY || port_code_ == EACCES) {
-        log_.Error(identity_, port_error_);
-        return false;
-    }
-    const std::string meant = port_access::DevicePathMeant(config_.port);
-    if (port_code_ == ENOENT && !meant.empty()) {
-        log_.Error(identity_, "port " + config_.port + " does not exist; did you mean " + meant +
-                                  "? Give the device's full path");
-        return false;
-    }
-    return true;  // not there yet: each cycle looks for it again
+    Error(refusal);
+    return false;
 }
 
 void BenchDevice::Run(unsigned int cycles)
 {
     RunCycles(cycles);
-    const std::string last = cache_writes_.Unwritten();
-    if (!last.empty()) {
-        StoreCache(last);
-    }
+    cache_.Finish();
 }
 
 void BenchDevice::RunCycles(unsigned int cycles)
@@ -197,7 +188,7 @@ BenchDevice::Outcome BenchDevice::RunCycle()
     published_ = false;
     write_failed_ = false;
     if (!port_.IsOpen() && !OpenPort()) {
-        return CycleFailed("port", port_error_);
+        return CycleFailed("port", port_.OpenError());
     }
     try {
         driver_->RefreshStatus();
@@ -212,29 +203,11 @@ BenchDevice::Outcome BenchDevice::RunCycle()
 
 bool BenchDevice::OpenPort()
 {
-    if (!port_.Open(config_.port, driver_->BaudRate())) {
-        port_code_ = port_.ErrorCode();
-        port_error_ = port_code_ == EBUSY ? port_owner::HeldMessage(config_.port) : port_.Error();
-        if (port_code_ == EACCES) {
-            port_error_ += ": " + port_access::DeniedHint(config_.port);
-        }
+    if (!port_.Open(driver_->BaudRate())) {
         return false;
     }
-    if (!port_owner::Take(port_.Fd(), config_.port, port_error_)) {
-        port_code_ = EBUSY;
-        port_.Close();
-        return false;
-    }
-    log_.PortOpened(identity_, config_.port, driver_->BaudRate());
+    log_.Tell(identity_, events::PortOpened{config_.port, driver_->BaudRate()});
     return true;
-}
-
-void BenchDevice::ClosePort()
-{
-    if (port_.IsOpen()) {
-        port_owner::Release(port_.Fd());
-        port_.Close();
-    }
 }
 
 // Reads the line and feeds the driver until it ends the exchange, the answer
@@ -245,7 +218,7 @@ BenchDevice::Outcome BenchDevice::Exchange()
     for (;;) {
         if (write_failed_) {
             driver_->Reset();
-            ClosePort();
+            port_.Close();
             return CycleFailed("port", port_.Error());
         }
         const auto left =
@@ -254,7 +227,7 @@ BenchDevice::Outcome BenchDevice::Exchange()
             driver_->Reset();
             return CycleFailed("timeout", TimeoutDetail());
         }
-        const ssize_t got = port_.Read(chunk, sizeof(chunk), left, StopSignal::WakeFd());
+        const ssize_t got = port_.Read(chunk, sizeof(chunk), left);
         if (StopSignal::Requested()) {
             driver_->Reset();
             return Outcome::Interrupted;
@@ -262,7 +235,7 @@ BenchDevice::Outcome BenchDevice::Exchange()
         if (got < 0) {
             const std::string lost = port_.Error();
             driver_->Reset();
-            ClosePort();
+            port_.Close();
             return CycleFailed("port", lost);
         }
         if (got == 0) {
@@ -313,20 +286,15 @@ BenchDevice::Outcome BenchDevice::CycleFailed(const std::string& reason,
     return Outcome::Failed;
 }
 
-EventLog::Totals BenchDevice::Totals() const
+events::Summary BenchDevice::Totals() const
 {
-    EventLog::Totals totals;
-    totals.completed = completed_;
-    totals.failed = failures_.Total();
-    totals.stale = failures_.Stale();
-    totals.interrupted = interrupted_;
-    totals.lost = history_report_.Lost();
-    return totals;
+    return {completed_, failures_.Total(), failures_.Stale(), interrupted_,
+            history_report_.Lost()};
 }
 
 bool BenchDevice::StorageFailed() const
 {
-    return history_report_.Lost() > 0 || cache_report_.Lost() > 0;
+    return history_report_.Lost() > 0 || cache_.Lost() > 0;
 }
 
 int BenchDevice::WriteSerial(SMDVDevice&, const unsigned char* data, unsigned int len)
@@ -337,7 +305,7 @@ int BenchDevice::WriteSerial(SMDVDevice&, const unsigned char* data, unsigned in
     fed_total_ = 0;
     answer_deadline_ = Clock::now() + config_.answer_timeout;
     trace_.Sent(cycle_, data, len);
-    if (!port_.IsOpen() || !port_.Write(data, len)) {
+    if (!port_.Write(data, len)) {
         write_failed_ = true;
         return -1;
     }
@@ -354,29 +322,15 @@ bool BenchDevice::Publish(SMDVDevice&, int type, const unsigned char* data, unsi
     published_ = true;
     if (reloading_) {
         // The block is the cached one with a new stamp: the cache keeps the old.
-        log_.Block(identity_, 0, type, data, len, stored_at_);
+        events::Block block = events::Block::Of(events::Source::Cache, 0, type, data, len);
+        block.stored_at = stored_at_;
+        log_.Tell(identity_, std::move(block));
         return true;
     }
     failures_.Completed();
-    log_.Block(identity_, cycle_, type, data, len);
-    const std::string block(reinterpret_cast<const char*>(data), len);
-    cache_writes_.Published(block);
-    if (cache_writes_.Due(block, Clock::now())) {
-        StoreCache(block);
-    }
+    log_.Tell(identity_, events::Block::Of(events::Source::Poll, cycle_, type, data, len));
+    cache_.Published(std::string(reinterpret_cast<const char*>(data), len));
     return true;
-}
-
-void BenchDevice::StoreCache(const std::string& block)
-{
-    safe_file::Error error;
-    if (!files_.StoreCache(reinterpret_cast<const unsigned char*>(block.data()),
-                           static_cast<unsigned int>(block.size()), error)) {
-        cache_report_.Failed(error.text);
-        return;
-    }
-    cache_report_.Stored();
-    cache_writes_.Written(block, Clock::now());
 }
 
 bool BenchDevice::StoreHistory(SMDVDevice&, const unsigned char* data, unsigned int len)
@@ -391,7 +345,8 @@ bool BenchDevice::StoreHistory(SMDVDevice&, const unsigned char* data, unsigned 
         return false;
     }
     if (!rotated.empty()) {
-        log_.HistoryRotated(identity_, files_.HistoryPath(), rotated, config_.history_max_bytes);
+        log_.Tell(identity_, events::Rotated{files_.HistoryPath(), rotated,
+                                            config_.history_max_bytes});
     }
     history_report_.Stored();
     return true;
@@ -402,7 +357,7 @@ bool BenchDevice::CheckBool(SMDVDevice&, const BoolAlarmCheck& check)
     bool& known = alarms_[check.signal_key];
     if (known != check.state) {
         known = check.state;
-        log_.AlarmChanged(identity_, check, reloading_ ? 0 : cycle_);
+        log_.Tell(identity_, AlarmChange(check, reloading_ ? 0 : cycle_));
     }
     return check.state;
 }

@@ -8,20 +8,22 @@
 #include "framework/SMDController.h"
 #include "framework/SMDSPDevice.h"
 #include "tools/common/SafeFile.h"
-#include "tools/common/SerialPort.h"
 #include "tools/smdhost/BenchConfig.h"
-#include "tools/smdhost/CacheWrites.h"
+#include "tools/smdhost/CacheWriter.h"
 #include "tools/smdhost/EventLog.h"
 #include "tools/smdhost/FailureReport.h"
 #include "tools/smdhost/LineTrace.h"
+#include "tools/smdhost/PortSession.h"
 #include "tools/smdhost/StateFiles.h"
 
 class SMDSPDeviceProvider;
 
-// One configured device on the bench host: the driver that the module made,
-// its serial line, its history and cache files, and the host's bookkeeping of
-// its poll cycles. It is the driver's controller, so whatever the driver hands
-// the host arrives here. Made with std::make_shared; used from one thread.
+// One configured device on the bench host and the runner of its poll cycles:
+// the driver that the module made, its line (PortSession), its history and
+// cache files (StateFiles, CacheWriter), and the host's bookkeeping of its
+// cycles. It is the driver's controller, so whatever the driver hands the host
+// arrives here and is told to the log as it happens. Made with
+// std::make_shared; used from one thread.
 class BenchDevice : public SMDController, public std::enable_shared_from_this<BenchDevice> {
 public:
     BenchDevice(DeviceConfig config, const safe_file::Folder& state, EventLog& log);
@@ -54,7 +56,7 @@ public:
     // stop is requested, which also ends the cycle under way.
     void Run(unsigned int cycles);
 
-    EventLog::Totals Totals() const;
+    events::Summary Totals() const;
     bool StorageFailed() const;
     const EventLog::Device& Identity() const { return identity_; }
 
@@ -67,12 +69,13 @@ public:
     bool CheckBool(SMDVDevice&, const BoolAlarmCheck& check) override;
 
 private:
+    // Tells a warning or an error about the device.
+    void Warning(const std::string& detail);
+    void Error(const std::string& detail);
     // Renames a cache that fails the host's check and says why.
     void SetCacheAside(const std::string& faults);
     void RunCycles(unsigned int cycles);
-    void StoreCache(const std::string& block);
     bool OpenPort();
-    void ClosePort();
     Outcome Exchange();
     Outcome CycleFailed(const std::string& reason, const std::string& detail);
     std::string TimeoutDetail() const;
@@ -85,12 +88,9 @@ private:
     FailureReport failures_;
     LineTrace trace_;
     StorageReport history_report_;
-    StorageReport cache_report_;
-    CacheWrites cache_writes_;
+    CacheWriter cache_;
     std::shared_ptr<SMDSPDevice> driver_;
-    SerialPort port_;
-    std::string port_error_;  // why the line could not be opened or taken
-    int port_code_ = 0;       // its errno: ENOTTY no terminal, EBUSY held by another
+    PortSession port_;
     std::map<std::string, bool> alarms_;  // the last state of each signal key
 
     unsigned int cycle_ = 0;

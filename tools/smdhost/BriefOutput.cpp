@@ -1,6 +1,5 @@
 #include "tools/smdhost/BriefOutput.h"
 
-#include "tools/common/DataBlock.h"
 #include "tools/common/Plural.h"
 #include "tools/smdhost/OutputLine.h"
 #include "tools/smdhost/TextOutput.h"
@@ -8,51 +7,56 @@
 
 namespace {
 
-std::string BlockLine(const Json::Value& e)
+using namespace events;
+
+std::string BlockLine(const Block& e)
 {
-    const Json::Value& block = e["block"];
-    const std::string line = e["source"] == "cache"
-                                 ? "cache (stored at " + e["stored_at"].asString() + ")"
-                                 : "#" + e["cycle"].asString();
-    return line + " " +
-           (block.isMember("flags") ? BriefOutput::Fields(block) : block["bytes"].asString());
+    const std::string line = e.source == Source::Cache ? "cache (stored at " + e.stored_at + ")"
+                                                       : "#" + std::to_string(e.cycle);
+    return line + " " + (e.decoded ? BriefOutput::Fields(*e.decoded) : e.Hex());
+}
+
+// The line of an event, where it differs from the text output's.
+std::string Brief(const Event& event)
+{
+    return std::visit(
+        Overloaded{
+            [](const Block& e) { return BlockLine(e); },
+            [](const Stale& e) {
+                return "data stale: " + Counted(e.failed_in_a_row, "cycle") + " failed in a row";
+            },
+            [](const CycleFailed& e) {
+                return "#" + std::to_string(e.cycle) + " failed (" + e.reason + "): " + e.detail;
+            },
+            [&event](const Failing& e) {
+                // Every failed cycle has its line here.
+                return e.now == Failing::Now::Ongoing ? std::string() : TextOutput::Text(event);
+            },
+            [&event](const auto&) { return TextOutput::Text(event); },
+        },
+        event.fact);
 }
 
 }  // namespace
 
-std::string BriefOutput::Fields(const Json::Value& block)
+std::string BriefOutput::Fields(const data_block::Decoded& block)
 {
     std::string line;
-    for (const auto& field : ups_protocol::kStatusFields) {
-        line += std::string(field.tag) + block["flags"][field.tag].asString() + " ";
+    for (std::size_t i = 0; i < data_block::kFlags; ++i) {
+        line += std::string(ups_protocol::kStatusFields[i].tag) + std::to_string(block.flags[i]) +
+                " ";
     }
     for (const auto& field : ups_protocol::kDataFields) {
-        line += std::string(field.tag) + "=" +
-                data_block::ValueText(block["values"][field.tag].asFloat()) +
+        line += std::string(field.tag) + "=" + data_block::ValueText(ValueOf(block, field)) +
                 (&field == &ups_protocol::kDataFields[data_block::kValues - 1] ? "" : " ");
     }
     return line;
 }
 
-void BriefOutput::Take(const Event& event)
+void BriefOutput::Take(const events::Event& event)
 {
-    const std::string kind = event.json["event"].asString();
-    if (kind == "still_failing") {
-        return;  // every failed cycle has its line here
-    }
-    std::string text;
-    if (kind == "block") {
-        text = BlockLine(event.json);
-    } else if (kind == "stale") {
-        text = "data stale: " + Counted(event.json["failed_cycles"].asUInt(), "cycle") +
-               " failed in a row";
-    } else if (kind == "cycle_failed") {
-        text = "#" + event.json["cycle"].asString() + " failed (" +
-               event.json["reason"].asString() + "): " + event.json["detail"].asString();
-    } else {
-        text = TextOutput::Text(event);
-    }
+    const std::string text = Brief(event);
     if (!text.empty()) {
-        WriteOutputLine(fd_, TextOutput::Line(event.json, text));
+        WriteOutputLine(fd_, TextOutput::Line(event, text));
     }
 }

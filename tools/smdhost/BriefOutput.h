@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "tools/common/DataBlock.h"
 #include "tools/smdhost/EventOutput.h"
 
 // The compact view (--brief): one line per cycle, with the five flags and the
@@ -11,11 +12,11 @@ class BriefOutput : public EventOutput {
 public:
     // Writes to `fd`, which the output does not own.
     explicit BriefOutput(int fd) : fd_(fd) {}
-    void Take(const Event& event) override;
+    void Take(const events::Event& event) override;
 
     // A decoded block's fields on one line, the values in the order of the
     // data answer: "SOK0 SBP0 SUF1 SBL0 SBM1 DVIA=0 ... DVBL=20".
-    static std::string Fields(const Json::Value& block);
+    static std::string Fields(const data_block::Decoded& block);
 
 private:
     int fd_;

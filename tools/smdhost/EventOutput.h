@@ -1,15 +1,6 @@
 #pragma once
 
-#include <json/value.h>
-
-// What the bench host tells, as one fact: the event's JSON object as --json
-// writes it ("event", "time", "device", "data_id" and what the kind adds).
-struct Event {
-    Json::Value json;
-    // False for what a person's view leaves out: a failure in a long run of
-    // failures is counted, not shown, there.
-    bool for_people = true;
-};
+#include "tools/smdhost/Events.h"
 
 // Somewhere events go: the text or JSON on the console, a trace file, a
 // compact view, a server. The log hands each event to every output it was
@@ -17,5 +8,5 @@ struct Event {
 class EventOutput {
 public:
     virtual ~EventOutput() = default;
-    virtual void Take(const Event& event) = 0;
+    virtual void Take(const events::Event& event) = 0;
 };

@@ -29,20 +29,22 @@ void FailureReport::Failed(unsigned int cycle, const std::string& reason,
         first_ = now;
     }
     last_ = "cycle " + std::to_string(cycle) + " (" + reason + "): " + detail;
-    log_.CycleFailed(device_, cycle, reason, detail, in_a_row_ <= kStaleAfter);
+    log_.Tell(device_, events::CycleFailed{cycle, reason, detail, in_a_row_ <= kStaleAfter});
     if (in_a_row_ == kStaleAfter) {
         stale_ = true;
-        log_.Stale(device_, in_a_row_);
+        log_.Tell(device_, events::Stale{in_a_row_});
         reminder_.Restart(now);
     } else if (in_a_row_ > kStaleAfter && reminder_.Due(now)) {
-        log_.StillFailing(device_, in_a_row_, Lasting(now - first_), last_);
+        log_.Tell(device_, events::Failing{events::Failing::Now::Ongoing, in_a_row_,
+                                           Lasting(now - first_), last_});
     }
 }
 
 void FailureReport::Completed()
 {
     if (in_a_row_ > kStaleAfter || stale_) {
-        log_.Reestablished(device_, in_a_row_, Lasting(Reminder::Clock::now() - first_), last_);
+        log_.Tell(device_, events::Failing{events::Failing::Now::Ended, in_a_row_,
+                                           Lasting(Reminder::Clock::now() - first_), last_});
     }
     stale_ = false;
     in_a_row_ = 0;
@@ -55,18 +57,20 @@ void StorageReport::Failed(const std::string& detail)
     if (++lost_now_ == 1) {
         first_ = now;
         reminder_.Restart(now);
-        log_.StorageFailed(device_, file_, detail);
+        log_.Tell(device_, events::Storage{events::Storage::State::Failed, file_, detail, 1, ""});
         return;
     }
     if (reminder_.Due(now)) {
-        log_.StorageStillFailing(device_, file_, lost_now_, Lasting(now - first_), detail);
+        log_.Tell(device_, events::Storage{events::Storage::State::Failing, file_, detail,
+                                           lost_now_, Lasting(now - first_)});
     }
 }
 
 void StorageReport::Stored()
 {
     if (lost_now_ > 0) {
-        log_.StorageRecovered(device_, file_, lost_now_);
+        log_.Tell(device_,
+                  events::Storage{events::Storage::State::Stored, file_, "", lost_now_, ""});
     }
     lost_now_ = 0;
 }

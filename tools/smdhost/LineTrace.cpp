@@ -7,8 +7,9 @@ void LineTrace::Sent(unsigned int cycle, const unsigned char* data, std::size_t 
     }
     Flush();
     const auto now = std::chrono::system_clock::now();
-    log_.Bytes(device_, cycle, "sent", std::string(reinterpret_cast<const char*>(data), len), 1,
-               now, now);
+    log_.Tell(device_, events::Bytes{cycle, events::Bytes::Direction::Sent,
+                                     std::string(reinterpret_cast<const char*>(data), len), 1,
+                                     now, now});
 }
 
 void LineTrace::Received(unsigned int cycle, const unsigned char* data, std::size_t len)
@@ -37,7 +38,8 @@ void LineTrace::Discarded(unsigned int cycle, const std::string& bytes)
     }
     Flush();
     const auto now = std::chrono::system_clock::now();
-    log_.Bytes(device_, cycle, "discarded", bytes, 1, now, now);
+    log_.Tell(device_,
+              events::Bytes{cycle, events::Bytes::Direction::Discarded, bytes, 1, now, now});
 }
 
 void LineTrace::Flush()
@@ -45,7 +47,8 @@ void LineTrace::Flush()
     if (pending_.empty()) {
         return;
     }
-    log_.Bytes(device_, cycle_, "received", pending_, chunks_, first_at_, last_at_);
+    log_.Tell(device_, events::Bytes{cycle_, events::Bytes::Direction::Received,
+                                     std::move(pending_), chunks_, first_at_, last_at_});
     pending_.clear();
     chunks_ = 0;
 }

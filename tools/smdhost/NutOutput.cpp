@@ -3,27 +3,7 @@
 #include <set>
 #include <stdexcept>
 
-#include "tools/common/DataBlock.h"
-
 namespace {
-
-// The block of a "block" event, read back by tag; false for a block of
-// another size, which the event shows as bytes.
-bool ReadBlock(const Json::Value& json, data_block::Decoded& block)
-{
-    if (!json.isMember("flags") || !json.isMember("values")) {
-        return false;
-    }
-    block.data_id = json["data_id"].asUInt();
-    for (std::size_t i = 0; i < data_block::kFlags; ++i) {
-        block.flags[i] = static_cast<std::uint8_t>(json["flags"][ups_protocol::kStatusFields[i].tag].asUInt());
-    }
-    for (std::size_t i = 0; i < data_block::kValues; ++i) {
-        // The event's number is the stored float, widened exactly.
-        block.values[i] = static_cast<float>(json["values"][data_block::ValueFields()[i]->tag].asDouble());
-    }
-    return true;
-}
 
 // Every device's name must be one NUT takes, once.
 void CheckNames(const BenchConfig& config)
@@ -52,9 +32,8 @@ NutOutput::NutOutput(std::unique_ptr<nut::Server> server, std::vector<Device> de
 {
 }
 
-const NutOutput::Device* NutOutput::Find(const Json::Value& event, std::size_t& index) const
+const NutOutput::Device* NutOutput::Find(unsigned int data_id, std::size_t& index) const
 {
-    const unsigned int data_id = event["data_id"].asUInt();
     for (index = 0; index < devices_.size(); ++index) {
         if (devices_[index].data_id == data_id) {
             return &devices_[index];
@@ -63,25 +42,25 @@ const NutOutput::Device* NutOutput::Find(const Json::Value& event, std::size_t& 
     return nullptr;
 }
 
-void NutOutput::Take(const Event& event)
+void NutOutput::Take(const events::Event& event)
 {
-    const std::string kind = event.json["event"].asString();
-    if (kind != "block" && kind != "stale") {
+    const auto* block = std::get_if<events::Block>(&event.fact);
+    const bool stale = std::holds_alternative<events::Stale>(event.fact);
+    if ((block == nullptr && !stale) || !event.device) {
         return;
     }
     std::size_t index = 0;
-    const Device* device = Find(event.json, index);
+    const Device* device = Find(event.device->data_id, index);
     if (device == nullptr) {
         return;
     }
-    if (kind == "stale") {
+    if (stale) {
         server_->MarkStale(index);
         return;
     }
-    data_block::Decoded block;
-    if (ReadBlock(event.json["block"], block)) {
-        server_->Publish(index, nut::BlockVariables(device->settings, device->fixed, block),
-                         event.json["source"].asString() == "poll");
+    if (block->decoded) {
+        server_->Publish(index, nut::BlockVariables(device->settings, device->fixed, *block->decoded),
+                         block->source == events::Source::Poll);
     }
 }
 
@@ -117,9 +96,9 @@ void ServeNut(const BenchConfig& config, const safe_file::FolderRules& rules, Ev
         throw std::runtime_error(opened.error);
     }
     for (const auto& [index, warning] : opened.warnings) {
-        log.Warning({config.devices[index].name, config.devices[index].data_id}, warning);
+        log.Tell({config.devices[index].name, config.devices[index].data_id},
+                 events::Message{events::Message::Level::Warning, warning});
     }
     server->Start();
-    log.AddOutput(std::make_shared<NutOutput>(std::move(server), std::move(devices)),
-                  EventLog::Stream::Events);
+    log.AddDirectOutput(std::make_shared<NutOutput>(std::move(server), std::move(devices)));
 }

@@ -24,10 +24,12 @@ public:
     };
 
     NutOutput(std::unique_ptr<nut::Server> server, std::vector<Device> devices);
-    void Take(const Event& event) override;
+    // Safe from the device threads at once, and never waits: the server's
+    // own thread writes the sockets.
+    void Take(const events::Event& event) override;
 
 private:
-    const Device* Find(const Json::Value& event, std::size_t& index) const;
+    const Device* Find(unsigned int data_id, std::size_t& index) const;
 
     std::unique_ptr<nut::Server> server_;
     std::vector<Device> devices_;
@@ -38,6 +40,7 @@ private:
 std::string UpsConf(const BenchConfig& config);
 
 // Serves the configured devices on their sockets in config.nut_dir (nothing
-// when it is empty), the folder under `rules`, and adds the output to `log`.
+// when it is empty), the folder under `rules`, and adds the output to `log`
+// as a direct one.
 // Throws std::runtime_error when a name, the folder or a socket is refused.
 void ServeNut(const BenchConfig& config, const safe_file::FolderRules& rules, EventLog& log);

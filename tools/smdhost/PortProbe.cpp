@@ -213,7 +213,7 @@ std::string BlockText(const std::string& block)
                             decoded)) {
         return Counted(block.size(), "byte");
     }
-    return BriefOutput::Fields(data_block::ToJson(decoded));
+    return BriefOutput::Fields(decoded);
 }
 
 std::string Refusal(const std::string& command, const std::string& bytes)

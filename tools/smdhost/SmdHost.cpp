@@ -1,28 +1,28 @@
 // smdhost: the bench host. Loads a driver module the way the controller does,
 // makes one device per configured UPS and runs the host's poll loop on each,
 // showing every block and alarm change as it happens.
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <getopt.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <functional>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <iostream>
 #include <locale>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "tools/common/CommandLine.h"
 #include "tools/common/Diagnostics.h"
-#include "tools/common/ElfInfo.h"
 #include "tools/common/ExitStatus.h"
 #include "host/HostLibrary.h"
 #include "tools/smdhost/BenchConfig.h"
@@ -31,8 +31,9 @@
 #include "tools/smdhost/EventLog.h"
 #include "tools/smdhost/HostOptions.h"
 #include "tools/smdhost/JsonOutput.h"
+#include "tools/smdhost/Module.h"
+#include "tools/smdhost/ModuleLines.h"
 #include "tools/smdhost/NutOutput.h"
-#include "tools/smdhost/ModuleFile.h"
 #include "tools/smdhost/PortProbe.h"
 #include "tools/smdhost/TextOutput.h"
 #include "plugin/Provider.h"
@@ -104,24 +105,12 @@ int OpenOutput(const std::string& path, const HostOptions& options)
     return fd;
 }
 
-// dlopen searches the library path for a name without a slash, never the
-// current folder, where a user who names a file expects it.
-std::string ModulePath(const std::string& module)
+// True when the module's own lines stay on the standard output with the text
+// events.
+bool ModuleLinesWithEvents(const HostOptions& options)
 {
-    if (module.find('/') == std::string::npos && ::access(module.c_str(), F_OK) == 0) {
-        return "./" + module;
-    }
-    return module;
-}
-
-std::string LoadHint(const std::string& module)
-{
-    if (module.find('/') != std::string::npos) {
-        return "";
-    }
-    return "; a name without a slash is looked for in the library path (LD_LIBRARY_PATH, "
-           "/etc/ld.so.cache, /lib, /usr/lib), not in the current folder: give a path such "
-           "as ./" + module;
+    return options.module_output.empty() && !options.json && !options.brief &&
+           options.probe.empty();
 }
 
 // The events go to the standard output as it is now; the module's own lines
@@ -134,7 +123,7 @@ int SeparateOutputs(const HostOptions& options)
     int module_fd = -1;
     if (!options.module_output.empty()) {
         module_fd = OpenOutput(options.module_output, options);
-    } else if (options.json || options.brief || !options.probe.empty()) {
+    } else if (!ModuleLinesWithEvents(options)) {
         module_fd = STDERR_FILENO;
     }
     if (module_fd >= 0) {
@@ -168,21 +157,6 @@ void AddOutputs(EventLog& log, const HostOptions& options, int events_fd, int tr
         log.AddOutput(trace_fd < 0 ? events : Console(trace_fd, options),
                       EventLog::Stream::Trace);
     }
-}
-
-// The module's first provider of serial-port devices.
-std::shared_ptr<SMDSPDeviceProvider> SerialProvider(void* module, const std::string& path)
-{
-    auto get_providers = reinterpret_cast<GetProvidersFn>(dlsym(module, kGetProvidersSymbol));
-    if (get_providers == nullptr) {
-        throw std::runtime_error(path + " has no " + kGetProvidersSymbol + ": " + dlerror());
-    }
-    for (const auto& provider : get_providers()) {
-        if (auto serial = std::dynamic_pointer_cast<SMDSPDeviceProvider>(provider)) {
-            return serial;
-        }
-    }
-    throw std::runtime_error(path + " provides no serial-port device");
 }
 
 const char* SignalName(int signal)
@@ -260,7 +234,7 @@ void RunAll(const std::vector<std::shared_ptr<BenchDevice>>& devices, unsigned i
     }
     while (running > 0) {
         if (StopSignal::WaitUntil(StopSignal::Clock::now() + std::chrono::milliseconds(50))) {
-            log.Stopping(SignalName(StopSignal::Signal()));
+            log.Tell(events::Stopping{SignalName(StopSignal::Signal())});
             break;
         }
     }
@@ -295,22 +269,9 @@ int RunDevices(const BenchConfig& config, const HostOptions& options,
     const auto devices = StartDevices(config, options, provider, state, log, refused);
     RunAll(devices, options.cycles, log);
     for (const auto& device : devices) {
-        log.Summary(device->Identity(), device->Totals());
+        log.Tell(device->Identity(), device->Totals());
     }
     return ExitStatus(devices, refused);
-}
-
-// The module, loaded as the controller loads it; nullptr, with the reason
-// said, when it cannot be.
-void* LoadModule(const std::string& module)
-{
-    const std::string path = ModulePath(module);
-    void* loaded = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (loaded == nullptr) {
-        diagnostics::Error("cannot load " + module + ": " + dlerror() + LoadHint(path) +
-                           module_file::OtherMachine(path));
-    }
-    return loaded;
 }
 
 // Loads the module and runs `run` with its provider; answers what `run`
@@ -318,18 +279,15 @@ void* LoadModule(const std::string& module)
 int WithProvider(const BenchConfig& config,
                  const std::function<int(const SMDSPDeviceProvider&)>& run)
 {
-    void* module = LoadModule(config.module);
-    if (module == nullptr) {
-        return kCannotStart;
-    }
+    std::unique_ptr<Module> module;  // kept loaded while an error it threw is shown
     int status = kCannotStart;
     try {
-        status = run(*SerialProvider(module, config.module));
+        module = std::make_unique<Module>(config.module);
+        status = run(*module->SerialProvider());
     } catch (const std::exception& error) {
         diagnostics::Error(error.what());
     }
     std::cout.flush();
-    dlclose(module);
     return status;
 }
 
@@ -350,6 +308,17 @@ int Probe(const HostOptions& options)
         return port_probe::Run(options.probe, provider, config.devices.front().answer_timeout,
                                out);
     });
+}
+
+// Which versions run, for whoever reads a log of it later: on standard error
+// and in each device's start event.
+void SayVersions(const std::string& module, EventLog& log)
+{
+    const std::string module_version = Module::Version(module);
+    log.SetModuleVersion(module_version);
+    diagnostics::Note(std::string("version ") + command_line::Version() + "; module " +
+                      (module_version.empty() ? "without a version" : module_version));
+    diagnostics::Note("runs on the host library " + HostLibraryPath());
 }
 
 }  // namespace
@@ -378,7 +347,8 @@ int main(int argc, char** argv)
         AddOutputs(log, options, SeparateOutputs(options), trace_fd);
         ServeNut(config, Rules(options, true), log);
         if (trace_fd >= 0) {
-            log.TraceHeader(std::vector<std::string>(argv, argv + argc));
+            log.Tell(events::Run{command_line::Version(),
+                                 std::vector<std::string>(argv, argv + argc)});
         }
     } catch (const std::exception& error) {
         diagnostics::Error(error.what());
@@ -388,13 +358,15 @@ int main(int argc, char** argv)
         diagnostics::Error(std::string("cannot watch for signals: ") + std::strerror(errno));
         return kCannotStart;
     }
-    // Which versions ran, for whoever reads a log of it later.
-    const std::string module_version = ModuleFileVersion(config.module);
-    log.SetModuleVersion(module_version);
-    std::fprintf(stderr, "smdhost: version %s; module %s\n", command_line::Version(),
-                 module_version.empty() ? "without a version" : module_version.c_str());
-    std::fprintf(stderr, "smdhost: runs on the host library %s\n", HostLibraryPath().c_str());
-    return WithProvider(config, [&](const SMDSPDeviceProvider& provider) {
+    SayVersions(config.module, log);
+    std::optional<ModuleLines> module_lines;
+    if (ModuleLinesWithEvents(options)) {
+        module_lines.emplace(log);
+    }
+    const int status = WithProvider(config, [&](const SMDSPDeviceProvider& provider) {
         return RunDevices(config, options, provider, state, log);
     });
+    module_lines.reset();
+    log.Finish();
+    return status;
 }

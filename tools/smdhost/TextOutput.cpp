@@ -1,14 +1,17 @@
 #include "tools/smdhost/TextOutput.h"
 
 #include <cstdio>
-#include <cstring>
-#include <map>
 
+#include "tools/common/AlarmTexts.h"
+#include "tools/common/Escape.h"
+#include "tools/common/IsoNow.h"
 #include "tools/common/Plural.h"
 #include "tools/smdhost/OutputLine.h"
 #include "ups/UpsProtocol.h"
 
 namespace {
+
+using namespace events;
 
 // Room before the fields of a block, under the time and device of its line.
 constexpr const char* kIndent = "        ";
@@ -21,221 +24,198 @@ std::string Number(double value)
     return text;
 }
 
-std::string Seconds(const Json::Value& value) { return Number(value.asDouble()) + " s"; }
+std::string Seconds(double value) { return Number(value) + " s"; }
 
-std::string BlockFields(const Json::Value& block)
+std::string BlockFields(const Block& block)
 {
-    if (!block.isMember("flags")) {
-        return "\n" + std::string(kIndent) + block["bytes"].asString();
+    if (!block.decoded) {
+        return "\n" + std::string(kIndent) + block.Hex();
     }
-    std::string text = " (data id " + block["data_id"].asString() + ", " +
-                       block["time_stamp"].asString() + ")\n" + kIndent;
-    for (const auto& field : ups_protocol::kStatusFields) {
-        text += std::string(field.tag) + " " + block["flags"][field.tag].asString() +
-                (field.tag == ups_protocol::kStatusFields[4].tag ? "" : "  ");
+    const data_block::Decoded& decoded = *block.decoded;
+    std::string text = " (data id " + std::to_string(decoded.data_id) + ", " +
+                       data_block::IsoTime(decoded.time_stamp) + ")\n" + kIndent;
+    for (std::size_t i = 0; i < data_block::kFlags; ++i) {
+        text += std::string(ups_protocol::kStatusFields[i].tag) + " " +
+                std::to_string(decoded.flags[i]) + (i + 1 == data_block::kFlags ? "" : "  ");
     }
     std::size_t column = 0;
     for (const auto& field : ups_protocol::kDataFields) {
         char cell[32];
         const bool row_end = ++column % kValuesPerRow == 0;
         std::snprintf(cell, sizeof(cell), row_end ? "%s %g" : "%s %-8g", field.tag,
-                      block["values"][field.tag].asDouble());
+                      static_cast<double>(ValueOf(decoded, field)));
         text += (column % kValuesPerRow == 1 ? "\n" + std::string(kIndent) : "") + cell;
     }
     return text;
 }
 
-std::string Start(const Json::Value& e)
+std::string Say(const Started& e)
 {
-    return e["device_type"].asString() + " on " + e["port"].asString() + " at " +
-           e["baud"].asString() + " bit/s, polled every " + Seconds(e["poll_interval"]) +
-           ", answer timeout " + Seconds(e["answer_timeout"]);
+    return e.device_type + " on " + e.port + " at " + std::to_string(e.baud) +
+           " bit/s, polled every " + Seconds(e.poll_seconds) + ", answer timeout " +
+           Seconds(e.timeout_seconds);
 }
 
-std::string Port(const Json::Value& e)
+std::string Say(const PortOpened& e)
 {
-    return "port " + e["port"].asString() + " opened, " + e["baud"].asString() + " bit/s 8N1";
+    return "port " + e.port + " opened, " + std::to_string(e.baud) + " bit/s 8N1";
 }
 
-std::string Block(const Json::Value& e)
+std::string Say(const Block& e)
 {
-    const std::string what = e["source"] == "cache" ? "restored from cache, stored at " +
-                                                          e["stored_at"].asString() +
-                                                          "; published again"
-                                                    : "block " + e["cycle"].asString();
-    return what + BlockFields(e["block"]);
+    const std::string what = e.source == Source::Cache ? "restored from cache, stored at " +
+                                                             e.stored_at + "; published again"
+                                                       : "block " + std::to_string(e.cycle);
+    return what + BlockFields(e);
 }
 
-std::string Alarm(const Json::Value& e)
+std::string Say(const Alarm& e)
 {
-    static const std::map<std::string, std::string> kChange = {
-        {"raised", "ALARM RAISED  #"}, {"cleared", "alarm cleared #"},
-        {"restored", "alarm restored #"}};
-    const bool two = e["second_text"] != e["text"];
-    std::string text = kChange.at(e["change"].asString()) + e["index"].asString() + " " +
-                       e["key"].asString() + " " + e["alarm_id"].asString() + " " +
-                       e["text"].asString() + (two ? " / " + e["second_text"].asString() : "");
-    if (e.isMember("text_en")) {
-        text += " (" + e["text_en"].asString() +
-                (two ? " / " + e["second_text_en"].asString() : "") + ")";
+    const char* change = e.change == Alarm::Change::Raised    ? "ALARM RAISED  #"
+                         : e.change == Alarm::Change::Cleared ? "alarm cleared #"
+                                                              : "alarm restored #";
+    const bool two = e.second_text != e.text;
+    std::string text = change + std::to_string(e.index) + " " + e.key + " " + e.alarm_id + " " +
+                       e.text + (two ? " / " + e.second_text : "");
+    if (const alarm_texts::English* english = alarm_texts::Find(e.key.c_str())) {
+        text += std::string(" (") + english->first_text +
+                (two ? std::string(" / ") + english->second_text : "") + ")";
     }
-    return text + (e["source"] == "cache" ? ", on in the cached block" : "");
+    return text + (e.source == Source::Cache ? ", on in the cached block" : "");
 }
 
-std::string CycleFailed(const Json::Value& e)
+std::string Say(const CycleFailed& e)
 {
-    return "cycle " + e["cycle"].asString() + " failed (" + e["reason"].asString() +
-           "): " + e["detail"].asString();
+    if (!e.in_text) {
+        return "";
+    }
+    return "cycle " + std::to_string(e.cycle) + " failed (" + e.reason + "): " + e.detail;
 }
 
-std::string Stale(const Json::Value& e)
+std::string Say(const Stale& e)
 {
-    return "data stale: " + Counted(e["failed_cycles"].asUInt(), "cycle") +
+    return "data stale: " + Counted(e.failed_in_a_row, "cycle") +
            " failed in a row; from now on one line a minute sums up the failures";
 }
 
-std::string StillFailing(const Json::Value& e)
+std::string Say(const Failing& e)
 {
-    return "still failing: " + Counted(e["failed_cycles"].asUInt(), "cycle") + " in a row over " +
-           e["over"].asString() + "; last " + e["last"].asString();
+    if (e.now == Failing::Now::Ongoing) {
+        return "still failing: " + Counted(e.failed_in_a_row, "cycle") + " in a row over " +
+               e.over + "; last " + e.last;
+    }
+    return "communication re-established after " + Counted(e.failed_in_a_row, "failed cycle") +
+           " over " + e.over + "; last " + e.last;
 }
 
-std::string Reestablished(const Json::Value& e)
+std::string Say(const Storage& e)
 {
-    return "communication re-established after " +
-           Counted(e["failed_cycles"].asUInt(), "failed cycle") + " over " +
-           e["over"].asString() + "; last " + e["last"].asString();
-}
-
-std::string Storage(const Json::Value& e)
-{
-    const std::string state = e["state"].asString();
-    if (state == "failed") {
-        return "error: " + e["detail"].asString() +
+    switch (e.state) {
+    case Storage::State::Failed:
+        return "error: " + e.detail +
                "; further failures of this file are counted, with a reminder each minute";
+    case Storage::State::Failing:
+        return "error: still " + e.detail + ": " + Counted(e.lost, "block") +
+               " not stored over " + e.over;
+    case Storage::State::Stored:
+        break;
     }
-    if (state == "failing") {
-        return "error: still " + e["detail"].asString() + ": " +
-               Counted(e["lost"].asUInt(), "block") + " not stored over " + e["over"].asString();
-    }
-    return e["file"].asString() + " takes blocks again, after " +
-           Counted(e["lost"].asUInt(), "block that was", "blocks that were") + " not stored";
+    return e.file + " takes blocks again, after " +
+           Counted(e.lost, "block that was", "blocks that were") + " not stored";
 }
 
-std::string Rotated(const Json::Value& e)
+std::string Say(const Rotated& e)
 {
-    return "history " + e["file"].asString() + " reached its limit of " +
-           Counted(e["limit"].asUInt64(), "byte") + ": kept as " + e["kept_as"].asString() +
-           " (over any older one), a new one started";
+    return "history " + e.file + " reached its limit of " + Counted(e.limit, "byte") +
+           ": kept as " + e.kept_as + " (over any older one), a new one started";
 }
 
-std::string Warning(const Json::Value& e) { return "warning: " + e["detail"].asString(); }
-std::string Error(const Json::Value& e) { return "error: " + e["detail"].asString(); }
-
-std::string Stopping(const Json::Value& e)
+std::string Say(const Message& e)
 {
-    return "stopping (" + e["signal"].asString() +
+    return (e.level == Message::Level::Warning ? "warning: " : "error: ") + e.detail;
+}
+
+std::string Say(const Stopping& e)
+{
+    return "stopping (" + e.signal +
            "): the cycles under way end now and are not counted; a second signal ends the "
            "host at once";
 }
 
-// "09:04:30.101" of an ISO 8601 time with milliseconds.
-std::string TimeOfDay(const Json::Value& time) { return time.asString().substr(11, 12); }
-
-std::string Trace(const Json::Value& e)
+// "09:04:30.101" of a moment.
+std::string TimeOfDay(std::chrono::system_clock::time_point time)
 {
-    const std::string direction = e["direction"].asString();
-    const std::size_t chunks = e["chunks"].asUInt();
+    return IsoAt(time, true).substr(11, 12);
+}
+
+std::string Say(const Bytes& e)
+{
+    static const char* const kDirections[] = {"sent", "received", "discarded"};
     std::string when;
-    if (direction == "received") {
-        when = " in " + Counted(chunks, "chunk") +
-               (chunks == 1 ? " at " + TimeOfDay(e["first"])
-                            : " from " + TimeOfDay(e["first"]) + " to " + TimeOfDay(e["last"]));
-    } else if (direction == "discarded") {
+    if (e.direction == Bytes::Direction::Received) {
+        when = " in " + Counted(e.chunks, "chunk") +
+               (e.chunks == 1 ? " at " + TimeOfDay(e.first)
+                              : " from " + TimeOfDay(e.first) + " to " + TimeOfDay(e.last));
+    } else if (e.direction == Bytes::Direction::Discarded) {
         when = " left on the line before the command";
     }
-    return "cycle " + e["cycle"].asString() + " " + direction + " " +
-           Counted(e["length"].asUInt(), "byte") + when + ": \"" + e["bytes"].asString() + "\"";
+    return "cycle " + std::to_string(e.cycle) + " " +
+           kDirections[static_cast<int>(e.direction)] + " " + Counted(e.bytes.size(), "byte") +
+           when + ": \"" + EscapeBytes(e.bytes) + "\"";
 }
 
 // The first line of a run in a trace file.
-std::string Run(const Json::Value& e)
+std::string Say(const Run& e)
 {
     std::string words;
-    for (const Json::Value& word : e["command_line"]) {
-        const std::string text = word.asString();
+    for (const std::string& text : e.command_line) {
         const bool quoted = text.empty() || text.find_first_of(" \t'\"\\$") != std::string::npos;
         words += (words.empty() ? "" : " ") + (quoted ? "'" + text + "'" : text);
     }
-    return "smdhost " + e["version"].asString() + " started: " + words;
+    return "smdhost " + e.version + " started: " + words;
 }
 
-std::string Summary(const Json::Value& e)
+std::string Say(const Summary& e)
 {
-    const unsigned int completed = e["completed"].asUInt();
-    const unsigned int failed = e["failed"].asUInt();
-    const unsigned int lost = e["not_stored"].asUInt();
-    const bool interrupted = e["interrupted"].asBool();
-    return Counted(completed + failed + (interrupted ? 1 : 0), "cycle") + ": " +
-           std::to_string(completed) + " completed, " + std::to_string(failed) + " failed" +
-           (interrupted ? ", 1 interrupted" : "") + (e["stale"].asBool() ? "; data stale" : "") +
-           (lost > 0 ? "; " + Counted(lost, "block") + " not stored" : "");
+    return Counted(e.completed + e.failed + (e.interrupted ? 1 : 0), "cycle") + ": " +
+           std::to_string(e.completed) + " completed, " + std::to_string(e.failed) + " failed" +
+           (e.interrupted ? ", 1 interrupted" : "") + (e.stale ? "; data stale" : "") +
+           (e.not_stored > 0 ? "; " + Counted(e.not_stored, "block") + " not stored" : "");
 }
 
-// How each kind of event reads.
-struct Kind {
-    const char* name;
-    std::string (*text)(const Json::Value&);
-};
+std::string Say(const Dropped& e)
+{
+    return Counted(e.count, "event") +
+           " left out here: the output did not keep up, and the devices do not wait for it";
+}
 
-const Kind kKinds[] = {
-    {"start", Start},
-    {"port", Port},
-    {"block", Block},
-    {"alarm", Alarm},
-    {"cycle_failed", CycleFailed},
-    {"stale", Stale},
-    {"still_failing", StillFailing},
-    {"reestablished", Reestablished},
-    {"storage", Storage},
-    {"rotated", Rotated},
-    {"warning", Warning},
-    {"error", Error},
-    {"stopping", Stopping},
-    {"trace", Trace},
-    {"run", Run},
-    {"summary", Summary},
-};
+// Written as it came, not as a line of the host's.
+std::string Say(const ModuleLine&) { return ""; }
 
 }  // namespace
 
-std::string TextOutput::Text(const Event& event)
+std::string TextOutput::Text(const events::Event& event)
 {
-    if (!event.for_people) {
-        return "";
-    }
-    const std::string kind = event.json["event"].asString();
-    for (const Kind& known : kKinds) {
-        if (kind == known.name) {
-            return known.text(event.json);
-        }
-    }
-    return kind;
+    return std::visit([](const auto& fact) { return Say(fact); }, event.fact);
 }
 
-std::string TextOutput::Line(const Json::Value& event, const std::string& text)
+std::string TextOutput::Line(const events::Event& event, const std::string& text)
 {
-    const std::string device = event.isMember("device") ? "[" + event["device"].asString() +
-                                                              " " + event["data_id"].asString() +
-                                                              "] "
-                                                        : std::string();
-    return event["time"].asString() + " " + device + text + "\n";
+    const std::string device =
+        event.device ? "[" + event.device->name + " " + std::to_string(event.device->data_id) +
+                           "] "
+                     : std::string();
+    return IsoAt(event.time, events::IsTrace(event.fact)) + " " + device + text + "\n";
 }
 
-void TextOutput::Take(const Event& event)
+void TextOutput::Take(const events::Event& event)
 {
+    if (const auto* line = std::get_if<events::ModuleLine>(&event.fact)) {
+        WriteOutputLine(fd_, line->text);
+        return;
+    }
     const std::string text = Text(event);
     if (!text.empty()) {
-        WriteOutputLine(fd_, Line(event.json, text));
+        WriteOutputLine(fd_, Line(event, text));
     }
 }

@@ -1,0 +1,29 @@
+#include "tools/smdhost/CacheWriter.h"
+
+void CacheWriter::Published(const std::string& block)
+{
+    writes_.Published(block);
+    if (writes_.Due(block, CacheWrites::Clock::now())) {
+        Store(block);
+    }
+}
+
+void CacheWriter::Finish()
+{
+    const std::string last = writes_.Unwritten();
+    if (!last.empty()) {
+        Store(last);
+    }
+}
+
+void CacheWriter::Store(const std::string& block)
+{
+    safe_file::Error error;
+    if (!files_.StoreCache(reinterpret_cast<const unsigned char*>(block.data()),
+                           static_cast<unsigned int>(block.size()), error)) {
+        report_.Failed(error.text);
+        return;
+    }
+    report_.Stored();
+    writes_.Written(block, CacheWrites::Clock::now());
+}
