@@ -51,8 +51,7 @@ const command_line::Program& Q1SimProgram()
         },
         {
             {"0", "stopped by SIGINT or SIGTERM"},
-            {"1", "the pseudo-terminal could not be made or was lost"},
-            {"2", "bad options"},
+            {"2", "bad options, or the pseudo-terminal could not be made or was lost"},
         },
         "",
     };

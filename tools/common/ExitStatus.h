@@ -36,7 +36,8 @@ constexpr int kCannotStart = 2;
 }  // namespace upssim
 
 namespace q1sim {
-constexpr int kCannotStart = 1;  // the pseudo-terminal could not be made, or was lost
+// the pseudo-terminal could not be made, or was lost: as upssim's
+constexpr int kCannotStart = 2;
 }  // namespace q1sim
 
 }  // namespace exit_status
