@@ -366,6 +366,8 @@ public:
         const std::string socket = state + "/nutdrv_qx-qx";
         const auto upsd = ServeWhenAsked(settings, dir, state, socket, errors);
         WaitForPolls(*sim, kQxStartPolls + settings.polls, errors);
+        // The driver makes its socket once its megatec subdriver has claimed
+        // the UPS, which it does only for a status answer it can read.
         if (!fs::exists(socket)) {
             throw std::runtime_error("nutdrv_qx was still starting after " +
                                      std::to_string(kQxStartPolls + settings.polls) +
