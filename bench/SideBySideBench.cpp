@@ -9,7 +9,6 @@
 // QUILL_SIDE_POLLS=SHORT,LONG sets the lengths (default 2,42).
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -29,6 +28,15 @@ using side_by_side::Cost;
 using side_by_side::Mode;
 using side_by_side::RunSettings;
 using Contenders = std::vector<std::unique_ptr<Contender>>;
+
+// Set when a measurement could not be made.
+bool g_failed = false;
+
+void Fail(benchmark::State& state, const std::string& why)
+{
+    g_failed = true;
+    state.SkipWithError(why.c_str());
+}
 
 // The polls of the short and the long run.
 std::pair<unsigned int, unsigned int> Lengths()
@@ -92,7 +100,7 @@ bool MeasureRound(benchmark::State& state, const Contenders& contenders, RunSett
         settings.polls = longer;
         per_poll.longer = RunTogether(contenders, settings);
     } catch (const std::exception& error) {
-        state.SkipWithError(error.what());
+        Fail(state, error.what());
         return false;
     }
     per_poll.polls = longer - shorter;
@@ -184,7 +192,7 @@ std::string MostCalled(const PerPoll& per_poll, std::size_t i)
 void SideBySideSyscalls(benchmark::State& state, Mode mode)
 {
     if (!side_by_side::CanCountSyscalls()) {
-        state.SkipWithError("strace is not installed (cmake/install-deps.sh bench installs it)");
+        Fail(state, "strace is not installed (cmake/install-deps.sh bench installs it)");
         return;
     }
     const Contenders contenders = side_by_side::Contenders();
@@ -223,25 +231,6 @@ BENCHMARK_CAPTURE(SideBySideSyscalls, unpaced, Mode::Unpaced)->Apply(Configure)-
 BENCHMARK_CAPTURE(SideBySideSyscalls, paced, Mode::Paced)->Apply(Configure)->Repetitions(1);
 BENCHMARK_CAPTURE(SideBySideSyscalls, serving, Mode::Serving)->Apply(Configure)->Repetitions(1);
 
-// The console's report, in colour on a terminal only, noting whether a
-// benchmark failed.
-class FailureNoting : public benchmark::ConsoleReporter {
-public:
-    FailureNoting() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_Defaults : OO_Tabular) {}
-
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        for (const Run& run : runs) {
-            failed_ = failed_ || run.error_occurred;
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-    bool Failed() const { return failed_; }
-
-private:
-    bool failed_ = false;
-};
-
 // A measurement that could not be made fails the run (status 1), so that the
 // suite's smoke run fails with it.
 int main(int argc, char** argv)
@@ -250,8 +239,7 @@ int main(int argc, char** argv)
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
         return exit_status::kUsage;
     }
-    FailureNoting reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    return reporter.Failed() ? 1 : exit_status::kSuccess;
+    return g_failed ? 1 : exit_status::kSuccess;
 }
