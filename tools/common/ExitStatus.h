@@ -35,4 +35,9 @@ namespace upssim {
 constexpr int kCannotStart = 2;
 }  // namespace upssim
 
+namespace q1sim {
+// the pseudo-terminal could not be made, or was lost: as upssim's
+constexpr int kCannotStart = 2;
+}  // namespace q1sim
+
 }  // namespace exit_status
