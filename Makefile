@@ -226,6 +226,16 @@ demo-nut: build nut-deps
 
 test-native test-tsan: nut-deps
 
+# ---- Crashes and power losses -------------------------------------------------------
+# The durability tests kill the bench host at each flush with strace and copy the
+# image of a loop-mounted ext4 file system (made with mkfs.ext4) as a power loss.
+.PHONY: crash-deps
+
+crash-deps:
+	@cmake/install-deps.sh crash
+
+test-native test-tsan: crash-deps
+
 # ---- The bench host under ThreadSanitizer -------------------------------------------
 # smdhost, upssim and the module built with ThreadSanitizer (clang), and the
 # end-to-end suite run with them, eight devices on eight lines included: any
