@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -36,6 +37,14 @@ std::string SecondsRange(double least)
            std::to_string(static_cast<long>(kMostSeconds));
 }
 
+// A default of DeviceConfig, as the manual page shows it: "2", "0.5".
+std::string SecondsOf(std::chrono::milliseconds time)
+{
+    char text[32];
+    std::snprintf(text, sizeof(text), "%g", static_cast<double>(time.count()) / 1000.0);
+    return text;
+}
+
 std::string HistoryRange()
 {
     return "0 (no limit) or from " + std::to_string(kLeastHistory) + " (one block) to " +
@@ -48,7 +57,7 @@ const std::vector<Key>& TopKeys()
         {"module", "a text", "", "",
          "The driver module's file (the package's is /usr/lib/smd/modules/quillmarups.so); "
          "--module overrides it, and one of them is needed."},
-        {"state_dir", "a text", "\"smdhost-state\"", "",
+        {"state_dir", "a text", "\"" + BenchConfig().state_dir + "\"", "",
          "The folder of the devices' history and cache files (see FILES), made (mode 0755) "
          "when missing; --state-dir overrides it."},
         {"nut_dir", "a text", "", "",
@@ -70,17 +79,21 @@ const std::vector<Key>& DeviceKeys()
          true},
         {"port", "a text", "", "",
          "The serial device, such as /dev/ttyUSB0; --port replaces the first device's.", true},
-        {"poll_interval", "a number of seconds", "2", SecondsRange(0.0),
+        {"poll_interval", "a number of seconds", SecondsOf(DeviceConfig().poll_interval),
+         SecondsRange(0.0),
          "From the start of one poll cycle to the start of the next; 0: the next at once."},
-        {"answer_timeout", "a number of seconds", "3", SecondsRange(1e-3),
+        {"answer_timeout", "a number of seconds", SecondsOf(DeviceConfig().answer_timeout),
+         SecondsRange(1e-3),
          "How long the host waits for the answer to each command."},
         {"settings", "an object", "{}", "",
          "The device's settings, handed to the module's Init and InitSetting: the keys of a "
          "device's settings."},
-        {"history_max_bytes", "a whole number", "0", HistoryRange(),
+        {"history_max_bytes", "a whole number", std::to_string(DeviceConfig().history_max_bytes),
+         HistoryRange(),
          "The history's size limit in bytes, in whole blocks: past it the history is kept as "
          "ID.history.1 and a new one started."},
-        {"cache_interval", "a number of seconds", "0", SecondsRange(0.0),
+        {"cache_interval", "a number of seconds", SecondsOf(DeviceConfig().cache_interval),
+         SecondsRange(0.0),
          "0 rewrites the cache with every block; more rewrites it at once for a flag that "
          "changed, at most this often for values alone, and at the end of a run."},
         {"nut", "an object", "{}", "",
