@@ -216,7 +216,9 @@ Json::Value ToJson(const Decoded& block)
     for (std::size_t i = 0; i < kValues; ++i) {
         const float value = block.values[i];
         json["values"][ValueFields()[i]->tag] =
-            std::isfinite(value) ? Json::Value(static_cast<double>(value)) : Json::Value();
+            std::isnan(value)   ? Json::Value()
+            : std::isinf(value) ? Json::Value(ValueText(value))
+                                : Json::Value(static_cast<double>(value));
     }
     return json;
 }
