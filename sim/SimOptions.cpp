@@ -72,8 +72,8 @@ void AddFault(const std::string& fault_option, SimOptions& options)
         for (const std::string& fault : names) {
             known += (known.empty() ? "" : ", ") + fault;
         }
-        Refuse("no such fault: " + name +
-               (nearest.empty() ? " (the faults: " + known + ")" : "; did you mean " + nearest + "?"));
+        Refuse("no such fault: " + name + (nearest.empty() ? " (the faults: " + known + ")"
+                                                           : "; did you mean " + nearest + "?"));
     }
     options.faults[info->fault] =
         equals == std::string::npos ? 1.0 : Rate(fault_option.substr(equals + 1));

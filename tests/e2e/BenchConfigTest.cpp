@@ -112,20 +112,22 @@ TEST(BenchConfig, TextsThatAreNoJsonAreRefusedWithThePlaceAndTheReason)
         {"{\"devices\": " + std::string(100, '[') + std::string(100, ']') + "}",
          "site.json:1:76: lists and objects nested more than 64 deep"},
         {R"({"devices": [{"data_id": 1e400, "port": "p"}]})",
-         "site.json:1:26: 1e400 is out of range: a number is at most about 1.8e308 either side of 0"},
+         "site.json:1:26: 1e400 is out of range: a number is at most about 1.8e308 either "
+         "side of 0"},
         {random, "site.json:1:"},
         {"{\"devices\": [] /* 机房 b */}", "site.json:1:16: a comment; JSON has none"},
         {"{\"module\": \"a\" / \"b\"}", "site.json:1:16: a ',' or '}' is missing before / \"b\"}"},
     };
     for (const auto& [text, said] : refusals) {
         const std::string error = ErrorText(
-            [](const std::string& json) { json_keys::ParseWith("site.json", json, ParseBenchConfig); },
+            [](const std::string& json) {
+                json_keys::ParseWith("site.json", json, ParseBenchConfig);
+            },
             text);
         EXPECT_EQ(error.rfind(said, 0), 0u) << error;
     }
-    EXPECT_NE(ErrorText([](const std::string& json) { json_keys::Parse("site.json", json); }, random)
-                  .find(": not JSON text: the byte 0x"),
-              std::string::npos);
+    const auto parse = [](const std::string& json) { json_keys::Parse("site.json", json); };
+    EXPECT_NE(ErrorText(parse, random).find(": not JSON text: the byte 0x"), std::string::npos);
 }
 
 // The host-level keys of a device and of the top, each at the default the

@@ -100,7 +100,8 @@ TEST(CommandLine, MistakesEndWithStatus2AndSayWhat)
         // The value forgotten: the next option is not taken for it.
         {{"--config", "-j", "a.json"},
          "tool: error: --config needs a value, not the option -j \\(write --config=-j if"},
-        {{"-c", "--trace=t.log"}, "tool: error: --config needs a value, not the option --trace=t.log"},
+        {{"-c", "--trace=t.log"},
+         "tool: error: --config needs a value, not the option --trace=t.log"},
     };
     for (const auto& [words, message] : mistakes) {
         EXPECT_EXIT(ParseWords(words), testing::ExitedWithCode(2), message);
@@ -131,7 +132,8 @@ TEST(CommandLine, ProgramsSayWhatAValueShouldHaveBeen)
     EXPECT_EXIT(host({"--port", "-s", "DIR"}), testing::ExitedWithCode(2),
                 "smdhost: error: --port needs a value, not the option -s");
     EXPECT_EXIT(sim({"--baud", "0"}), testing::ExitedWithCode(2),
-                "upssim: error: not a line speed: 0 \\(one of [0-9, ]*2400, [0-9, ]*115200 bit/s\\)");
+                "upssim: error: not a line speed: 0 "
+                "\\(one of [0-9, ]*2400, [0-9, ]*115200 bit/s\\)");
     EXPECT_EXIT(sim({"--fault", "nois"}), testing::ExitedWithCode(2),
                 "upssim: error: no such fault: nois; did you mean noise\\?");
     EXPECT_EXIT(sim({"--fault", "noise=nan"}), testing::ExitedWithCode(2),
@@ -163,7 +165,8 @@ TEST(CommandLine, HelpNamesEveryOptionWithinEightyColumns)
 TEST(CommandLine, ManualPagePointsAtTheInstalledManualsAndSetsItsOwnSections)
 {
     command_line::Program program = Table();
-    program.sections = {{"EXAMPLES", "", {{"--config FILE", "what it does"}}, ".hidden\n  tool -j\n"}};
+    program.sections = {
+        {"EXAMPLES", "", {{"--config FILE", "what it does"}}, ".hidden\n  tool -j\n"}};
     const std::string page = command_line::ManualPage(program);
     EXPECT_NE(page.find(std::string("in ") + command_line::kDocuments), std::string::npos) << page;
     EXPECT_NE(page.find(".SH EXAMPLES\n.TP\n\\fB\\-\\-config FILE\\fR\nwhat it does\n"),

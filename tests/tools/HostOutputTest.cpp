@@ -142,7 +142,8 @@ events::Event BlockEvent()
 
 TEST(BlockOutput, ValuesAreShownInTheRecordsOrderAsTheHistoryToolShowsThem)
 {
-    const std::string brief = BriefOutput::Fields(*std::get<events::Block>(BlockEvent().fact).decoded);
+    const events::Event event = BlockEvent();
+    const std::string brief = BriefOutput::Fields(*std::get<events::Block>(event.fact).decoded);
     EXPECT_NE(brief.find("DVBT=12 DTMB=13 DVBN=14 DVBL=inf"), std::string::npos) << brief;
     const std::string text = TextOutput::Text(BlockEvent());
     EXPECT_NE(text.find("DVBT 12      DTMB 13      DVBN 14      DVBL inf"), std::string::npos)

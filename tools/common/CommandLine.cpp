@@ -141,6 +141,17 @@ std::string Unknown(const std::vector<Option>& options, const std::string& writt
     return nearest.empty() ? text : text + "; did you mean --" + nearest + "?";
 }
 
+// The long name of the option `id`.
+const char* NameOf(const std::vector<Option>& options, int id)
+{
+    for (const Option& option : options) {
+        if (option.id == id) {
+            return option.name;
+        }
+    }
+    return "";
+}
+
 // True when `word`, given where an option needs its value, is one of the
 // program's options: "-s", "--state-dir", "--state-dir=x". "-2h" is no option.
 bool IsOption(const std::vector<Option>& options, const std::string& word)
@@ -216,13 +227,9 @@ std::vector<std::string> Parse(int argc, char** argv, const Program& program,
         }
         const char* value = optarg;
         if (value != nullptr && value == argv[optind - 1] && IsOption(options, value)) {
-            for (const Option& option : options) {
-                if (option.id == id) {
-                    Refuse(program, std::string("--") + option.name + " needs a value, not the "
-                           "option " + value + " (write --" + option.name + "=" + value +
-                           " if that is the value)");
-                }
-            }
+            const std::string name = std::string("--") + NameOf(options, id);
+            Refuse(program, name + " needs a value, not the option " + value + " (write " + name +
+                                "=" + value + " if that is the value)");
         }
         for (const Option& option : options) {
             if (option.id == id && option.arg == Arg::Optional && value == nullptr &&

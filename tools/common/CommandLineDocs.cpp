@@ -115,8 +115,9 @@ std::string ManualPage(const Program& program)
     if (!program.more.empty()) {
         page += ".PP\n.nf\n" + Roff(program.more, false, false) + ".fi\n";
     }
-    page += ".PP\nThe full manual is " + program.name + ".md, with the field guide (field-guide.md), in " +
-            kDocuments + " as the packages install them.\n";
+    page += ".PP\nThe full manual is " + program.name +
+            ".md, with the field guide (field-guide.md), in " + kDocuments +
+            " as the packages install them.\n";
     page += ".SH OPTIONS\n";
     for (const Option& option : AllOptions(program)) {
         page += ".TP\n" + RoffHead(option) + "\n" + Roff(option.help) + "\n";

@@ -119,7 +119,9 @@ std::string Reason(const std::string& said, const std::string& text, std::size_t
     if (said.rfind("Extra non-whitespace", 0) == 0) {
         return "more after the end of the JSON text" + here;
     }
-    if (said.size() > 2 && said[0] == '\'' && said.rfind("' is not a number.") != std::string::npos) {
+    // "'1e400' is not a number.": a number, but past a double's range.
+    if (said.size() > 2 && said[0] == '\'' &&
+        said.rfind("' is not a number.") != std::string::npos) {
         const std::string number = said.substr(1, said.rfind('\'') - 1);
         return number + " is out of range: a number is at most about 1.8e308 either side of 0";
     }

@@ -72,7 +72,8 @@ const std::vector<Key>& TopKeys()
 const std::vector<Key>& DeviceKeys()
 {
     static const std::vector<Key> keys = {
-        {"name", "a text", "ups-<data_id>", "", "The device's name in the output and as a NUT UPS."},
+        {"name", "a text", "ups-<data_id>", "",
+         "The device's name in the output and as a NUT UPS."},
         {"data_id", "a whole number", "", "from 0 to " + std::to_string(UINT32_MAX),
          "The device's data identifier, one per device: its blocks carry it and its files are "
          "named by it.",

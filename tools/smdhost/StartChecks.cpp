@@ -63,7 +63,8 @@ void CheckOneDevicePerPort(const BenchConfig& config)
     const auto& devices = config.devices;
     std::unordered_map<std::string, std::size_t> first_on;
     for (std::size_t second = 0; second < devices.size(); ++second) {
-        const auto [at, added] = first_on.emplace(port_access::PortKey(devices[second].port), second);
+        const auto [at, added] =
+            first_on.emplace(port_access::PortKey(devices[second].port), second);
         if (added) {
             continue;
         }
