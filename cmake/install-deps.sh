@@ -26,9 +26,10 @@ packages_of() {
     # The emulated board: a whole mipsel system under qemu; its packages are
     # unpacked, not installed.
     board) echo "qemu-system-mips cpio" ;;
-    # Network UPS Tools' upsd, upsc and upsmon: the peers of the bench host's
-    # NUT server in its tests and demo, which start their own upsd.
-    nut) echo "nut-server nut-client" ;;
+    # Network UPS Tools' upsd, upsdrvctl, upsc, upsmon and upsstats.cgi: the
+    # peers of the bench host's NUT server and driver in its tests and demo,
+    # which start their own upsd.
+    nut) echo "nut-server nut-client nut-cgi" ;;
     # Releases: dpkg-shlibdeps (dpkg-dev) for the packages' Depends, lintian
     # to check them, git for the commit's time and the clone that is built
     # again to compare.

@@ -332,6 +332,7 @@ TEST_F(NutDriver, UpsstatsCgiShowsTheModelTheChargeAndTheThreePhases)
         GTEST_SKIP() << "Debian's upsstats.cgi reads /etc/nut: a private one is mounted over it, "
                         "which needs root";
     }
+    ASSERT_TRUE(fs::exists(kUpsstats)) << "nut-cgi is missing: cmake/install-deps.sh nut installs it";
     StartSim(R"({"steps": [{"name": "on line"}]})");
     WriteNutFiles(UpsConf(Section("ups-c", "\toverride.ups.model = \"Rack 7\"\n"
                                            "\tdefault.battery.voltage.high = 56\n"
