@@ -141,7 +141,16 @@ TEST_F(Nut, UpsmonAsPrimaryIsToldOnBatteryAndLowBatteryAndRunsItsShutdownCommand
     chmod((etc + "/upsmon.conf").c_str(), 0600);
     // upsmon logged in before the host polls, so that it sees "on battery" alone whatever its
     // start costs; seeing OB LB at its first look, it tells LOWBATT before ONBATT.
-    Child upsmon({kUpsmon, "-F", "-p"}, dir + "/upsmon.err", NutEnvironment());
+    // upsmon keeps its pid file in the system's /run/nut whatever NUT_STATEPATH says, and
+    // refuses to start beside another upsmon: run as root, it gets a /run/nut of its own.
+    std::vector<std::string> run_upsmon{kUpsmon, "-F", "-p"};
+    if (geteuid() == 0 && fs::is_directory("/run/nut")) {
+        fs::create_directories(dir + "/upsmon-run");
+        run_upsmon = {"/usr/bin/unshare", "-m", "/bin/sh", "-c",
+                      "mount --bind \"$1\" /run/nut && exec " + std::string(kUpsmon) + " -F -p", "sh",
+                      dir + "/upsmon-run"};
+    }
+    Child upsmon(run_upsmon, dir + "/upsmon.err", NutEnvironment());
     const std::string clients = "ups-nut@127.0.0.1:" + std::to_string(port);
     for (const auto deadline = Clock::now() + seconds(20);
          RunUpsc({"-c", clients}).variables.count("127.0.0.1") == 0 && Clock::now() < deadline;) {
