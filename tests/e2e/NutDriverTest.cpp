@@ -234,22 +234,9 @@ TEST_F(NutDriver, UpsdrvctlStartsItInTheBackgroundAsItsUserStopsItAndShutdownSay
 
 // ---- What upsc shows of a driver upsdrvctl started --------------------------------------------
 
-// The statuses' walk with the battery's voltage across the range of its
-// charge (42 V to 56 V), past both ends.
-const char* const kBatteryWalk = R"({"steps": [
-    {"name": "on line, above full", "polls": 4, "values": {"DVBT": 57.2}},
-    {"name": "mains fails", "polls": 4, "flags": {"SUF": 1, "SBM": 1},
-     "values": {"DVIA": 0, "DVIB": 0, "DVIC": 0, "DVBT": 49}},
-    {"name": "low battery, below empty", "polls": 4, "flags": {"SBL": 1}, "values": {"DVBT": 41.5}},
-    {"name": "mains back", "polls": 4, "flags": {"SUF": 0, "SBM": 0, "SBL": 0},
-     "values": {"DVIA": 230.5, "DVIB": 229.8, "DVIC": 231.1, "DVBT": 53.8}},
-    {"name": "bypass", "polls": 4, "flags": {"SBP": 1}},
-    {"name": "UPS fault", "polls": 4, "flags": {"SOK": 1}},
-    {"name": "all clear", "polls": 4, "flags": {"SOK": 0, "SBP": 0}, "values": {"DVBT": 54.6}}]})";
-
 TEST_F(NutDriver, DriverUpsdrvctlStartedWalksThroughEveryStatusWithTheChargeLoadAndOverrides)
 {
-    StartSim(kBatteryWalk);
+    StartSim(kWalk);
     std::ofstream(etc + "/ups-w.json") << R"({"nut": {"names": {
         "DLOA": "output.L1.power.percent", "DLOB": "output.L2.power.percent",
         "DLOC": "output.L3.power.percent"}}})";

@@ -221,17 +221,19 @@ protected:
     std::string Socket(const std::string& ups = "ups-nut") const { return nut_dir + "/smdhost-" + ups; }
 };
 
-// The scenario's steps: each held for four polls, so that upsc sees each.
+// The scenario's steps, each held for four polls so that upsc sees each, with
+// the battery's voltage across the range of a charge told from 42 V to 56 V,
+// and past both ends.
 inline const char* const kWalk = R"({"steps": [
-    {"name": "on line", "polls": 4},
+    {"name": "on line, above full", "polls": 4, "values": {"DVBT": 57.2}},
     {"name": "mains fails", "polls": 4, "flags": {"SUF": 1, "SBM": 1},
-     "values": {"DVIA": 0, "DVIB": 0, "DVIC": 0, "DVBT": 48.2}},
-    {"name": "low battery", "polls": 4, "flags": {"SBL": 1}, "values": {"DVBT": 45.8}},
+     "values": {"DVIA": 0, "DVIB": 0, "DVIC": 0, "DVBT": 49}},
+    {"name": "low battery, below empty", "polls": 4, "flags": {"SBL": 1}, "values": {"DVBT": 41.5}},
     {"name": "mains back", "polls": 4, "flags": {"SUF": 0, "SBM": 0, "SBL": 0},
      "values": {"DVIA": 230.5, "DVIB": 229.8, "DVIC": 231.1, "DVBT": 53.8}},
     {"name": "bypass", "polls": 4, "flags": {"SBP": 1}},
     {"name": "UPS fault", "polls": 4, "flags": {"SOK": 1}},
-    {"name": "all clear", "polls": 4, "flags": {"SOK": 0, "SBP": 0}}]})";
+    {"name": "all clear", "polls": 4, "flags": {"SOK": 0, "SBP": 0}, "values": {"DVBT": 54.6}}]})";
 
 // The status words of the walk's steps, in order.
 inline const std::vector<std::string> kWalkStatuses = {"OL", "OB", "OB LB", "OL", "OL BYPASS",
