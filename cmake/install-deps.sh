@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a make target needs, when any is missing.
 # Usage: cmake/install-deps.sh GROUP...
-#   (groups: base bench mipsel clang valgrind coverage plot tsdb board nut package)
+#   (groups: base bench mipsel clang valgrind coverage plot tsdb board nut crash package)
 set -euo pipefail
 
 packages_of() {
@@ -10,7 +10,9 @@ packages_of() {
     # tzdata: the zone database smdhist's --zone names are looked up in;
     # groff-base: the manual pages are checked by setting them.
     base) echo "cmake make g++ libgtest-dev libjsoncpp-dev libboost-date-time-dev libboost-thread-dev locales tzdata groff-base" ;;
-    bench) echo "libbenchmark-dev valgrind" ;;
+    # The side-by-side benchmark runs NUT's nutdrv_qx and upsd (nut-server),
+    # and counts system calls with strace.
+    bench) echo "libbenchmark-dev valgrind nut-server strace" ;;
     # The board's target libraries come from cmake/fetch-mipsel-sysroot.sh.
     mipsel) echo "cmake make libgtest-dev g++-mipsel-linux-gnu binutils-mipsel-linux-gnu qemu-user" ;;
     # Sanitizers and libFuzzer come with clang's runtime libraries.
@@ -30,6 +32,9 @@ packages_of() {
     # peers of the bench host's NUT server and driver in its tests and demo,
     # which start their own upsd.
     nut) echo "nut-server nut-client nut-cgi" ;;
+    # The durability tests: strace kills the bench host at each flush, and
+    # mkfs.ext4 makes the file system whose image a power loss copies.
+    crash) echo "strace e2fsprogs" ;;
     # Releases: dpkg-shlibdeps (dpkg-dev) for the packages' Depends, lintian
     # to check them, git for the commit's time and the clone that is built
     # again to compare.

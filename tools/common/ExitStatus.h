@@ -12,7 +12,7 @@ namespace smdhost {
 // does not answer as the module reads it
 constexpr int kDeviceFailed = 1;
 // options, configuration, a state folder the user may not write or make, two
-// devices on one port, module
+// devices on one port, module, a device's state files another host holds
 constexpr int kCannotStart = 2;
 constexpr int kNotStored = 3;  // a block was not stored, or a state file was refused
 // a port is held by another program, is no terminal, may not be opened by the
@@ -25,6 +25,7 @@ constexpr int kNoPowerOff = 1;
 
 namespace smdhist {
 constexpr int kDamaged = 1;     // a damaged block, skipped bytes or a torn tail, shown
+constexpr int kLeftOut = 1;     // blocks or values a time series could not take, shown
 constexpr int kEmpty = 3;       // a file without a whole block
 constexpr int kUnreadable = 4;  // a file missing or unreadable
 constexpr int kNoOutput = 5;    // the picture or the output could not be written
@@ -32,7 +33,14 @@ constexpr int kNothingChosen = 6;  // blocks were read, but none of the range or
 }  // namespace smdhist
 
 namespace upssim {
-constexpr int kCannotStart = 1;  // the scenario, the port or the pseudo-terminal
+// the scenario, the port or the pseudo-terminal: as smdhost's, so that a
+// script tells "could not start" by one status whichever tool it ran
+constexpr int kCannotStart = 2;
 }  // namespace upssim
+
+namespace q1sim {
+// the pseudo-terminal could not be made, or was lost: as upssim's
+constexpr int kCannotStart = 2;
+}  // namespace q1sim
 
 }  // namespace exit_status

@@ -1,8 +1,10 @@
 #include "tools/smdhost/AnswerCheck.h"
 
+#include <locale.h>
+#include <stdlib.h>
+
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -114,12 +116,18 @@ std::string OverlongLine(const std::string& text)
     return "";
 }
 
-// Why a value text is no number for the module's conversion, or "".
+// Why a value text is no number for the module's conversion, or "". The
+// module reads a value with a decimal point, in the "C" locale, whatever
+// locale the process runs in; so does this.
 std::string NotANumber(const std::string& value)
 {
+    static const locale_t classic = newlocale(LC_ALL_MASK, "C", nullptr);
+    if (classic == nullptr) {
+        return "cannot be read: the \"C\" locale cannot be made";
+    }
     errno = 0;
     char* end = nullptr;
-    std::strtof(value.c_str(), &end);
+    strtof_l(value.c_str(), &end, classic);
     if (end == value.c_str()) {
         return "is no number";
     }
@@ -276,6 +284,21 @@ std::string Explain(const std::string& command, const std::string& fed, std::siz
                                                   : "";
     const std::string early = TakenEarly(command, fed, before, fault);
     return early.empty() ? fault : early;
+}
+
+bool ValueText(const std::string& text, const char* tag, std::string& value)
+{
+    const auto rest_of_line = [&](std::size_t at) {
+        const std::size_t end = text.find_first_of("\r\n", at);
+        return end != std::string::npos && text.compare(end, 2, "\r\n") == 0;
+    };
+    const std::size_t at = FindFitting(text, tag, rest_of_line);
+    if (at == std::string::npos) {
+        return false;
+    }
+    const std::size_t start = at + std::strlen(tag);
+    value = text.substr(start, text.find("\r\n", start) - start);
+    return true;
 }
 
 }  // namespace answer_check

@@ -31,7 +31,7 @@ struct DeviceConfig {
     std::chrono::milliseconds answer_timeout{3000};
     nut::DeviceSettings nut = nut::DefaultSettings();  // how NUT shows it ("nut")
     std::uint64_t history_max_bytes = 0;          // rotated past this; 0: no limit
-    std::chrono::milliseconds cache_interval{0};  // see CacheWrites; 0: every block
+    std::chrono::milliseconds cache_interval{60000};  // see CacheWrites; 0: every block
 };
 
 struct BenchConfig {

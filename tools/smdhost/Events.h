@@ -110,11 +110,12 @@ struct Rotated {
     std::uint64_t limit = 0;
 };
 
-// A warning or an error about a device.
+// A warning or an error about a device, or about one of its poll cycles.
 struct Message {
     enum class Level { Warning, Error };
     Level level = Level::Warning;
     std::string detail;
+    unsigned int cycle = 0;  // the cycle it is about; 0: none
 };
 
 // The host was asked to stop (a signal, or the output's reader gone).

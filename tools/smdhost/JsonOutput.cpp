@@ -119,6 +119,9 @@ const char* Add(const Rotated& e, Json::Value& json)
 const char* Add(const Message& e, Json::Value& json)
 {
     json["detail"] = e.detail;
+    if (e.cycle != 0) {
+        json["cycle"] = e.cycle;
+    }
     return e.level == Message::Level::Warning ? "warning" : "error";
 }
 

@@ -174,6 +174,7 @@ const char* SignalName(int signal)
 struct Refusals {
     bool settings = false;
     bool files = false;
+    bool held = false;  // another host runs a device on its state files
     bool port = false;
 };
 
@@ -193,8 +194,9 @@ std::vector<std::shared_ptr<BenchDevice>> StartDevices(const BenchConfig& config
             refused.settings = true;
             continue;
         }
-        if (!bench->OpenFiles()) {
-            refused.files = true;
+        const BenchDevice::Files files = bench->OpenFiles();
+        if (files != BenchDevice::Files::Open) {
+            (files == BenchDevice::Files::Held ? refused.held : refused.files) = true;
             continue;
         }
         if (options.reload_cache) {
@@ -258,6 +260,9 @@ int ExitStatus(const std::vector<std::shared_ptr<BenchDevice>>& devices, const R
     }
     if (not_stored) {
         return kNotStored;
+    }
+    if (refused.held) {
+        return kCannotStart;
     }
     return failed ? kDeviceFailed : kSuccess;
 }

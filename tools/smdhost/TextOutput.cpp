@@ -132,7 +132,8 @@ std::string Say(const Rotated& e)
 
 std::string Say(const Message& e)
 {
-    return (e.level == Message::Level::Warning ? "warning: " : "error: ") + e.detail;
+    return (e.level == Message::Level::Warning ? "warning: " : "error: ") +
+           (e.cycle != 0 ? "cycle " + std::to_string(e.cycle) + ": " : "") + e.detail;
 }
 
 std::string Say(const Stopping& e)

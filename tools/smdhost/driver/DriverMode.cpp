@@ -225,8 +225,9 @@ int DriverRun::Open(Background* background, const std::vector<std::string>& comm
     BecomeUser();
     nut_ = StartNut(std::move(*opened_), setup_.config, log_);
     opened_.reset();
-    if (!device_->OpenFiles()) {
-        return kNotStored;
+    const BenchDevice::Files files = device_->OpenFiles();
+    if (files != BenchDevice::Files::Open) {
+        return files == BenchDevice::Files::Held ? kCannotStart : kNotStored;
     }
     if (options_.reload_cache) {
         device_->ReloadCache();
