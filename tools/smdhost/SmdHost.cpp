@@ -161,16 +161,6 @@ void AddOutputs(EventLog& log, const HostOptions& options, int events_fd, int tr
     }
 }
 
-const char* SignalName(int signal)
-{
-    switch (signal) {
-    case SIGINT: return "SIGINT";
-    case SIGHUP: return "SIGHUP";
-    case SIGPIPE: return "SIGPIPE";
-    default: return "SIGTERM";
-    }
-}
-
 struct Refusals {
     bool settings = false;
     bool files = false;
@@ -238,7 +228,7 @@ void RunAll(const std::vector<std::shared_ptr<BenchDevice>>& devices, unsigned i
     }
     while (running > 0) {
         if (StopSignal::WaitUntil(StopSignal::Clock::now() + std::chrono::milliseconds(50))) {
-            log.Tell(events::Stopping{SignalName(StopSignal::Signal())});
+            log.Tell(events::Stopping{StopSignal::Name()});
             break;
         }
     }

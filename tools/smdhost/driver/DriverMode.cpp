@@ -2,11 +2,11 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <string.h>
 #include <syslog.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -51,12 +51,6 @@ safe_file::FolderRules StateRules(const HostOptions& options, const std::optiona
         rules.create_mode = kStateFolderMode;
     }
     return rules;
-}
-
-std::string SignalName(int signal)
-{
-    const char* name = signal > 0 ? ::sigabbrev_np(signal) : nullptr;
-    return name != nullptr ? std::string("SIG") + name : "SIGTERM";
 }
 
 int OpenNamed(const std::string& path, const HostOptions& options)
@@ -249,7 +243,7 @@ int DriverRun::Serve()
     device_->Run(options_.cycles);
     const bool stopped = StopSignal::Requested();
     if (stopped) {
-        log_.Tell(events::Stopping{SignalName(StopSignal::Signal())});
+        log_.Tell(events::Stopping{StopSignal::Name()});
     }
     const events::Summary totals = device_->Totals();
     log_.Tell(device_->Identity(), totals);
