@@ -18,6 +18,9 @@ constexpr int kNotStored = 3;  // a block was not stored, or a state file was re
 // a port is held by another program, is no terminal, may not be opened by the
 // user, or is named without its /dev/
 constexpr int kPortRefused = 4;
+// -a NAME -k: the UPS has no power-off command (the failure status of NUT's
+// drivers, which upsdrvctl shutdown reports)
+constexpr int kNoPowerOff = 1;
 }  // namespace smdhost
 
 namespace smdhist {

@@ -53,6 +53,11 @@ BenchConfig LoadBenchConfig(const std::string& path);
 // Throws json_keys::Mistake (a std::runtime_error) naming the key at fault.
 BenchConfig ParseBenchConfig(const Json::Value& root);
 
+// Checks a device's "settings" as the host reads them: their keys
+// (appSetting, thresholdSetting and the signals' keys) and the kinds the
+// module would read quietly wrong. Throws json_keys::Mistake after `where`.
+void CheckDeviceSettings(const Json::Value& settings, const std::string& where);
+
 // One device with default settings on `port`: what the host runs when it is
 // given a port and no configuration file.
 DeviceConfig DefaultDevice(const std::string& port);

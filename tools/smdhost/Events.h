@@ -171,9 +171,16 @@ struct Dropped {
     unsigned long long count = 0;
 };
 
+// upsd connected to the device's NUT socket, or went.
+struct Upsd {
+    bool connected = true;
+    std::string process;  // "upsd (pid 4242)"
+    std::string socket;
+};
+
 using Fact = std::variant<Started, PortOpened, Block, Alarm, CycleFailed, Repeated, Stale,
                           Failing, Storage, Rotated, Message, Stopping, Summary, Bytes, Run,
-                          ModuleLine, Dropped>;
+                          ModuleLine, Dropped, Upsd>;
 
 // One fact with the moment it happened and, for most, its device.
 struct Event {

@@ -175,6 +175,14 @@ const char* Add(const Dropped& e, Json::Value& json)
     return "dropped";
 }
 
+const char* Add(const Upsd& e, Json::Value& json)
+{
+    json["state"] = e.connected ? "connected" : "disconnected";
+    json["process"] = e.process;
+    json["socket"] = e.socket;
+    return "upsd";
+}
+
 const char* Add(const ModuleLine&, Json::Value&) { return nullptr; }
 
 }  // namespace

@@ -202,6 +202,11 @@ std::string Say(const Dropped& e)
            " left out here: the output did not keep up, and the devices do not wait for it";
 }
 
+std::string Say(const Upsd& e)
+{
+    return e.process + (e.connected ? " connected to " : " disconnected from ") + e.socket;
+}
+
 // Written as it came, not as a line of the host's.
 std::string Say(const ModuleLine&) { return ""; }
 
