@@ -68,8 +68,7 @@ std::vector<std::string> TextOf(const std::vector<Step>& steps)
 }
 
 const std::string kStale =
-    "data stale: 3 cycles failed in a row; from now on repeats of the same failure are "
-    "counted on one line";
+    "data stale: 3 cycles failed in a row; a line a minute says how long the failures go on";
 
 TEST(FailureText, EveryFailedCyclesReasonIsShownRepeatsCountedOnOneLine)
 {

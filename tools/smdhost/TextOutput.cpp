@@ -104,8 +104,7 @@ std::string Say(const Repeated& e)
 std::string Say(const Stale& e)
 {
     return "data stale: " + Counted(e.failed_in_a_row, "cycle") +
-           " failed in a row; from now on repeats of the same failure are counted on one "
-           "line";
+           " failed in a row; a line a minute says how long the failures go on";
 }
 
 // Each minute, after the line of the last failure or of its repeats.
