@@ -3,7 +3,9 @@
 // showing every block and alarm change as it happens.
 #include <fcntl.h>
 #include <getopt.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -214,26 +216,39 @@ void FillNarrowCache()
 }
 
 // Runs each device on its own thread; a signal is told as soon as it comes.
+// The main thread sleeps until a stop is asked for or a device ends, never on a timer.
 void RunAll(const std::vector<std::shared_ptr<BenchDevice>>& devices, unsigned int cycles,
             EventLog& log)
 {
     FillNarrowCache();
+    const int ended = ::eventfd(0, EFD_CLOEXEC);
     std::atomic<std::size_t> running{devices.size()};
     std::vector<std::thread> threads;
     for (const auto& device : devices) {
-        threads.emplace_back([device, cycles, &running] {
+        threads.emplace_back([device, cycles, ended, &running] {
             device->Run(cycles);
             --running;
+            const std::uint64_t one = 1;
+            (void)!::write(ended, &one, sizeof(one));
         });
     }
-    while (running > 0) {
-        if (StopSignal::WaitUntil(StopSignal::Clock::now() + std::chrono::milliseconds(50))) {
-            log.Tell(events::Stopping{StopSignal::Name()});
-            break;
+    pollfd watched[] = {{StopSignal::WakeFd(), POLLIN, 0}, {ended, POLLIN, 0}};
+    while (running > 0 && !StopSignal::Requested()) {
+        // Without the eventfd (no descriptor left), look again now and then.
+        if (::poll(watched, ended < 0 ? 1 : 2, ended < 0 ? 50 : -1) > 0 &&
+            (watched[1].revents & POLLIN) != 0) {
+            std::uint64_t count = 0;
+            (void)!::read(ended, &count, sizeof(count));
         }
+    }
+    if (StopSignal::Requested()) {
+        log.Tell(events::Stopping{StopSignal::Name()});
     }
     for (std::thread& thread : threads) {
         thread.join();
+    }
+    if (ended >= 0) {
+        ::close(ended);
     }
 }
 
