@@ -586,6 +586,76 @@ TEST_F(EndToEnd, TraceShowsEachCommandAndAnswerOnALineAndEachRunInAFileUnderAHea
     EXPECT_EQ(written[1]["time"].asString().size(), 29u) << "milliseconds and offset";
 }
 
+// A UPS that answers at 600 bit/s (upssim's own pace; the host's pseudo-terminal
+// stays at the module's 2400): its data answer takes 2.6 s. Timed by the line's
+// quiet, an answer longer than answer_timeout completes, each answer is one line
+// of the trace, read in far fewer reads than bytes; an answer still coming after
+// three times answer_timeout fails its cycle naming answer_timeout.
+TEST_F(EndToEnd, AnswersAt600BitPerSecondAreReadWholeAndTimedOutByAQuietLineNotTheirLength)
+{
+    if (SlowedDown()) {
+        GTEST_SKIP() << "paced: not under ThreadSanitizer";
+    }
+    const std::string slow = dir + "/ups-slow";
+    sim = StartSimAt(line, R"({"steps": [{"name": "on line"}]})", {"--baud", "600"}, true);
+    auto second = StartSimAt(slow, R"({"steps": [{"name": "on line"}]})", {"--baud", "600"}, true);
+    Json::Value devices;
+    devices[0]["data_id"] = kDataId;
+    devices[0]["answer_timeout"] = 1.0;
+    devices[1]["data_id"] = kDataId + 1;
+    devices[1]["port"] = slow;
+    devices[1]["answer_timeout"] = 0.5;
+    Events events;
+    EXPECT_EQ(RunHost(WriteConfig(1.0, devices), 1, events, {"--trace"}), 1) << Errors();
+
+    EXPECT_EQ(Cycles(Of(events, "block")), std::vector<unsigned int>{1});
+    std::vector<std::size_t> answers;
+    for (const Json::Value& trace : Of(events, "trace")) {
+        if (trace["data_id"].asUInt() == kDataId && trace["direction"] == "received") {
+            answers.push_back(trace["length"].asUInt());
+            EXPECT_LT(trace["chunks"].asUInt() * 4, trace["length"].asUInt()) << trace;
+        }
+    }
+    EXPECT_EQ(answers, (std::vector<std::size_t>{47, 156})) << "one line per answer";
+
+    const Events failed = Of(events, "cycle_failed");
+    ASSERT_EQ(failed.size(), 1u);
+    EXPECT_EQ(failed[0]["data_id"].asUInt(), kDataId + 1);
+    const std::string detail = failed[0]["detail"].asString();
+    EXPECT_NE(detail.find("\"RD\\r\" within 1.5 s ("), std::string::npos) << detail;
+    EXPECT_NE(detail.find("bytes were still arriving"), std::string::npos) << detail;
+    EXPECT_NE(detail.find("longer answer_timeout"), std::string::npos) << detail;
+}
+
+// An answer given up while its bytes still came is let through to its end and
+// thrown away before the next command, so each cycle fails for its own reason
+// and the rest does not spoil the next answer.
+TEST_F(EndToEnd, RestOfAnAnswerGivenUpWhileItCameIsThrownAwayBeforeTheNextCommand)
+{
+    if (SlowedDown()) {
+        GTEST_SKIP() << "paced: not under ThreadSanitizer";
+    }
+    sim = StartSimAt(line, R"({"steps": [{"name": "on line"}]})", {}, true);
+    Events events;
+    // 0.2 s: the data answer's 650 ms at 2400 bit/s are longer than three times that.
+    EXPECT_EQ(RunHost(WriteConfig(0.2), 2, events, {"--trace"}), 1) << Errors();
+
+    const Events failed = Of(events, "cycle_failed");
+    ASSERT_EQ(Cycles(failed), (std::vector<unsigned int>{1, 2}));
+    for (const Json::Value& failure : failed) {
+        EXPECT_NE(failure["detail"].asString().find("\"RD\\r\" within 0.6 s ("), std::string::npos)
+            << failure["detail"].asString();
+    }
+    bool rest_discarded = false;
+    for (const Json::Value& trace : Of(events, "trace")) {
+        rest_discarded = rest_discarded || (trace["direction"] == "discarded" &&
+                                            trace["cycle"].asUInt() == 2u &&
+                                            trace["bytes"].asString().find("DVBL20.0\\r\\n") !=
+                                                std::string::npos);
+    }
+    EXPECT_TRUE(rest_discarded) << "the rest of the data answer, to its last line";
+}
+
 // ---- Unattended ---------------------------------------------------------------------
 
 TEST_F(EndToEnd, InitScriptStartsTheHostInASessionOfItsOwnStopsItAndTellsItsStatus)
