@@ -36,12 +36,17 @@ bench-build: deps
 
 # history_bench runs smdhist on a history of a million blocks per output format
 # (QUILL_HISTORY_BLOCKS=N for another length, QUILL_SMDHIST=PATH for another build).
+# side_by_side_bench runs smdhost and NUT's nutdrv_qx side by side (about 14
+# minutes; QUILL_SMDHOST_BASELINE=PATH adds another build of smdhost to each
+# round; docs/performance.md tells more).
 bench: bench-build
 	./build/bench/bench/poll_cycle_bench --benchmark_repetitions=5 \
 		--benchmark_report_aggregates_only=true
 	./build/bench/bench/history_bench --benchmark_repetitions=3 \
 		--benchmark_report_aggregates_only=true
 	./build/bench/bench/nut_bench --benchmark_repetitions=5 \
+		--benchmark_report_aggregates_only=true
+	./build/bench/bench/side_by_side_bench --benchmark_repetitions=5 \
 		--benchmark_report_aggregates_only=true
 
 # The same benchmarks built for the board and run under qemu-mipsel: an
@@ -61,6 +66,8 @@ test-bench: bench-build bench-mipsel-build
 	./build/bench/bench/poll_cycle_bench --benchmark_min_time=0
 	QUILL_HISTORY_BLOCKS=20000 ./build/bench/bench/history_bench --benchmark_min_time=0
 	./build/bench/bench/nut_bench --benchmark_min_time=0
+	./build/bench/bench/side_by_side_tests --gtest_brief=1
+	QUILL_SIDE_POLLS=1,2 ./build/bench/bench/side_by_side_bench --benchmark_filter=SideBySide/serving
 	$(BENCH_MIPSEL_RUN) --benchmark_min_time=0
 
 # ---- The board: 32-bit little-endian MIPS ------------------------------------------
@@ -123,7 +130,7 @@ board-doc: mipsel-deps
 TEST_SUITES += test-asan test-valgrind test-fuzz test-coverage
 .PHONY: test-asan test-valgrind fuzz-build fuzz test-fuzz fuzz-seeds coverage test-coverage
 
-FUZZ_TARGETS := receive cache settings
+FUZZ_TARGETS := receive cache settings answer
 FUZZ_SECONDS ?= 300
 FUZZ_TEST_SECONDS ?= 30
 # The module's code as the unit tests run it. Exception edges are left out by

@@ -10,7 +10,9 @@ packages_of() {
     # tzdata: the zone database smdhist's --zone names are looked up in;
     # groff-base: the manual pages are checked by setting them.
     base) echo "cmake make g++ libgtest-dev libjsoncpp-dev libboost-date-time-dev libboost-thread-dev locales tzdata groff-base" ;;
-    bench) echo "libbenchmark-dev valgrind" ;;
+    # The side-by-side benchmark runs NUT's nutdrv_qx and upsd (nut-server),
+    # and counts system calls with strace.
+    bench) echo "libbenchmark-dev valgrind nut-server strace" ;;
     # The board's target libraries come from cmake/fetch-mipsel-sysroot.sh.
     mipsel) echo "cmake make libgtest-dev g++-mipsel-linux-gnu binutils-mipsel-linux-gnu qemu-user" ;;
     # Sanitizers and libFuzzer come with clang's runtime libraries.

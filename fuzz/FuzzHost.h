@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -8,6 +9,7 @@
 #include <string>
 
 #include "framework/ttime.h"
+#include "sim/UpsAnswers.h"
 #include "tests/support/RecordingController.h"
 #include "ups/QuillmarUPS.h"
 #include "ups/QuillmarUPS_Data.h"
@@ -82,6 +84,26 @@ inline int Feed(Driver& ups, std::string bytes)
 {
     return ups.process(reinterpret_cast<unsigned char*>(&bytes[0]),
                        static_cast<unsigned int>(bytes.size()));
+}
+
+// The whole status answer of a UPS on line, with the five flags from the
+// low bits of `flags` (HostScript's StatusAnswer action).
+inline std::string CannedStatusAnswer(std::uint8_t flags)
+{
+    ups_answers::Reading reading = ups_answers::OnLine();
+    for (std::size_t i = 0; i < reading.flags.size(); ++i) {
+        reading.flags[i] = (flags >> i) & 1;
+    }
+    return ups_answers::StatusAnswer(reading);
+}
+
+// The data answer of a UPS on line less its last `lines_left_out % 16 % 15`
+// lines (HostScript's DataAnswer action).
+inline std::string CannedDataAnswer(std::uint8_t lines_left_out)
+{
+    auto lines = ups_answers::DataLines(ups_answers::OnLine());
+    lines.resize(lines.size() - lines_left_out % 16 % lines.size());
+    return ups_answers::Join(lines);
 }
 
 inline const unsigned char* BytesOf(const QuillmarUPS_Block_t& block)

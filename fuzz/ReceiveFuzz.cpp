@@ -10,7 +10,6 @@
 
 #include "fuzz/FuzzHost.h"
 #include "fuzz/HostScript.h"
-#include "sim/UpsAnswers.h"
 
 using namespace fuzz_host;
 using host_script::Action;
@@ -24,22 +23,6 @@ struct Session {
     std::shared_ptr<CheckingController> host = std::make_shared<CheckingController>();
     std::shared_ptr<Driver> ups = std::make_shared<Driver>();
 };
-
-std::string StatusAnswer(std::uint8_t flags)
-{
-    ups_answers::Reading reading = ups_answers::OnLine();
-    for (std::size_t i = 0; i < reading.flags.size(); ++i) {
-        reading.flags[i] = (flags >> i) & 1;
-    }
-    return ups_answers::StatusAnswer(reading);
-}
-
-std::string DataAnswer(std::uint8_t lines_left_out)
-{
-    auto lines = ups_answers::DataLines(ups_answers::OnLine());
-    lines.resize(lines.size() - lines_left_out % 16 % lines.size());
-    return ups_answers::Join(lines);
-}
 
 // One call of process, and what it must have done given the state before.
 void Receive(Session& session, unsigned char* data, unsigned int len)
@@ -171,10 +154,10 @@ void Perform(Session& session, Step& step)
         ups.Reset();
         break;
     case Action::StatusAnswer:
-        ReceiveText(session, StatusAnswer(step.parameter));
+        ReceiveText(session, CannedStatusAnswer(step.parameter));
         break;
     case Action::DataAnswer:
-        ReceiveText(session, DataAnswer(step.parameter));
+        ReceiveText(session, CannedDataAnswer(step.parameter));
         break;
     }
     Expect(ups.RxLength() <= kRxBufferSize, "more than 4096 bytes held");

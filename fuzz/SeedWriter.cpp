@@ -1,7 +1,7 @@
-// Writes the seed corpus of the receive and cache targets and the dictionary
-// of protocol tags, from the answers and faults that the simulator and the
-// tests use. Run it after a change to the protocol or the faults:
-//   fuzz_seed_writer DIR   writes DIR/corpus/receive, DIR/corpus/cache, DIR/ups.dict
+// Writes the seed corpus of the receive, answer and cache targets and the
+// dictionary of protocol tags, from the answers and faults that the simulator
+// and the tests use. Run it after a change to the protocol or the faults:
+//   fuzz_seed_writer DIR   writes DIR/corpus/{receive,answer,cache}, DIR/ups.dict
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -37,21 +37,45 @@ std::string Chunked(const std::vector<std::string>& chunks)
     return script.Bytes();
 }
 
-// One poll cycle with a fault put into one answer, as the simulator sends it.
-std::string CycleWithFault(ups_faults::Fault fault, ups_faults::Answer answer)
+// The reads of a line at its own speed: a few bytes each.
+std::vector<std::string> Paced(const std::vector<std::string>& chunks)
+{
+    std::string bytes;
+    for (const std::string& chunk : chunks) {
+        bytes += chunk;
+    }
+    if (bytes.empty()) {
+        return {};
+    }
+    static const std::vector<std::size_t> kReads = {1, 3, 2, 7};
+    std::vector<std::string> reads;
+    std::size_t next = 0;
+    for (std::size_t at = 0; at < bytes.size(); at += reads.back().size()) {
+        reads.push_back(bytes.substr(at, kReads[next++ % kReads.size()]));
+    }
+    return reads;
+}
+
+// One poll cycle with a fault put into one answer, as the simulator sends it
+// (`paced`: as the host reads it at the line's own speed), then a good one.
+std::string CycleWithFault(ups_faults::Fault fault, ups_faults::Answer answer, bool paced = false)
 {
     std::mt19937 rng(5017);
     const auto reading = ups_answers::OnLine();
     auto status = ups_answers::StatusLines(reading);
     auto data = ups_answers::DataLines(reading);
+    const auto faulty = [&](const std::vector<Line>& lines) {
+        const std::vector<std::string> chunks = ups_faults::Inject(fault, answer, lines, rng);
+        return Chunked(paced ? Paced(chunks) : chunks);
+    };
     std::string script = Writer().Refresh().Bytes();
     if (answer == ups_faults::Answer::Status) {
-        script += Chunked(ups_faults::Inject(fault, answer, status, rng));
+        script += faulty(status);
         script += Writer().Refresh().Bytes();
     }
     script += Writer().Chunk(ups_answers::Join(status)).Bytes();
     if (answer == ups_faults::Answer::Data) {
-        script += Chunked(ups_faults::Inject(fault, answer, data, rng));
+        script += faulty(data);
         script += Writer().Refresh().Chunk(ups_answers::Join(status)).Bytes();
     }
     return script + Writer().Chunk(ups_answers::Join(data)).Bytes();
@@ -116,6 +140,45 @@ void WriteReceiveSeeds(const fs::path& dir)
     }
 }
 
+// Answer inputs: host scripts as for the receive target; every fault in each
+// answer, as sent and at the line's own speed, where a line that came twice is
+// taken in the place of the answer's last.
+void WriteAnswerSeeds(const fs::path& dir)
+{
+    const auto reading = ups_answers::OnLine();
+    const std::string status = ups_answers::StatusAnswer(reading);
+    const std::string data = ups_answers::DataAnswer(reading);
+    WriteFile(dir / "cycle", Writer().Refresh().Chunk(status).Chunk(data).Bytes());
+    WriteFile(dir / "cycle-paced", Writer().Refresh().Bytes() + Chunked(Paced({status, data})));
+    // Values at the edges of the number grammar, as material to mutate.
+    static const char* const kEdges[15] = {" 229.75", "+231.125", "-0",   "1.5e2",  "0x1.8p1",
+                                           "36.5A",   "\t34.25",  "50.",  ".5",     "13,6",
+                                           "inf",     "-nan",     "3.4e38", "1.2e-38", "0"};
+    auto edges = ups_answers::DataLines(reading);
+    for (std::size_t i = 0; i < edges.size(); ++i) {
+        edges[i].value = kEdges[i];
+    }
+    const std::string cycle = Writer().Refresh().Chunk(status).Bytes();
+    WriteFile(dir / "values-at-the-edges", cycle + Writer().Chunk(ups_answers::Join(edges)).Bytes());
+    WriteFile(dir / "value-past-a-float",
+              cycle + Writer().Chunk(ups_answers::Join(WithValue(edges, 12, "3.5e38"))).Bytes());
+    WriteFile(dir / "value-below-a-normal-float",
+              cycle + Writer().Chunk(ups_answers::Join(WithValue(edges, 13, "1e-39"))).Bytes());
+    for (const auto& fault : ups_faults::kFaults) {
+        for (auto answer : {ups_faults::Answer::Status, ups_faults::Answer::Data}) {
+            if (!ups_faults::AppliesTo(fault.fault, answer) ||
+                fault.fault == ups_faults::Fault::Silence) {
+                continue;
+            }
+            const std::string name = std::string("fault-") + fault.name +
+                                     (answer == ups_faults::Answer::Status ? "-in-status"
+                                                                           : "-in-data");
+            WriteFile(dir / name, CycleWithFault(fault.fault, answer));
+            WriteFile(dir / (name + "-paced"), CycleWithFault(fault.fault, answer, true));
+        }
+    }
+}
+
 // Cache inputs: a form byte, then the block (CacheFuzz.cpp).
 void WriteCacheSeeds(const fs::path& dir)
 {
@@ -160,8 +223,10 @@ int main(int argc, char** argv)
     }
     const fs::path root = argv[1];
     fs::create_directories(root / "corpus" / "receive");
+    fs::create_directories(root / "corpus" / "answer");
     fs::create_directories(root / "corpus" / "cache");
     WriteReceiveSeeds(root / "corpus" / "receive");
+    WriteAnswerSeeds(root / "corpus" / "answer");
     WriteCacheSeeds(root / "corpus" / "cache");
     WriteDictionary(root / "ups.dict");
     return 0;

@@ -14,7 +14,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 
 options=()
 case "$target" in
-receive)  options+=(-max_len=8192 -dict="$here/ups.dict") ;;
+receive | answer) options+=(-max_len=8192 -dict="$here/ups.dict") ;;
 cache)    options+=(-max_len=256) ;;
 settings) options+=(-max_len=4096 -dict="$here/settings.dict") ;;
 *) echo "unknown fuzz target: $target" >&2; exit 2 ;;

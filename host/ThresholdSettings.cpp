@@ -1,16 +1,8 @@
 #include "host/ThresholdSettings.h"
 
-#include <cstring>
+#include "host/JsonMember.h"
 
-namespace {
-
-// A member of an object, or null when absent; never adds the member.
-const Json::Value* Member(const Json::Value& object, const char* key)
-{
-    return object.find(key, key + std::strlen(key));
-}
-
-}  // namespace
+using json_member::Member;
 
 void ReadThresholdSettings(const Json::Value& settings, std::map<std::string, int>& levels,
                            std::map<std::string, float>& values)

@@ -91,8 +91,8 @@ const command_line::Program& SimProgram()
         },
         {
             {"0", "stopped by SIGINT or SIGTERM"},
-            {"1", "the scenario, the port or the pseudo-terminal could not be used"},
-            {"2", "bad options"},
+            {"2", "bad options, or the scenario, the port or the pseudo-terminal could not be "
+                  "used"},
         },
         FaultRows(),
     };

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -85,7 +86,14 @@ public:
         }
     }
 
-    void Signal(int signal) const { kill(pid_, signal); }
+    // Signals the child; nothing when it could not be started (kill(-1, ...)
+    // would signal every process of the user).
+    void Signal(int signal) const
+    {
+        if (pid_ > 0) {
+            kill(pid_, signal);
+        }
+    }
 
     // Stops reading the output, as `| head` does once it has its lines.
     void CloseOutput()
@@ -96,13 +104,14 @@ public:
     }
 
     // Waits for the exit, keeping the output for ReadLine. Answers the exit
-    // status, or -1 when `limit` passed and the child had to be killed.
+    // status, or -1 when `limit` passed and the child had to be killed (or
+    // was never started).
     int Wait(std::chrono::milliseconds limit)
     {
         const auto deadline = Clock::now() + limit;
-        while (Clock::now() < deadline) {
+        while (pid_ > 0 && Clock::now() < deadline) {
             int status = 0;
-            if (waitpid(pid_, &status, WNOHANG) == pid_) {
+            if (wait4(pid_, &status, WNOHANG, &usage_) == pid_) {
                 exited_ = true;
                 while (!ended_ && Gather(Clock::now() + std::chrono::seconds(5))) {
                 }
@@ -112,6 +121,9 @@ public:
         }
         return -1;
     }
+
+    // What the child used, its threads included, once Wait has seen it end.
+    const rusage& Usage() const { return usage_; }
 
 private:
     // Reads what has come, waiting until `deadline` at most; false when nothing came.
@@ -143,4 +155,5 @@ private:
     std::string buffer_;
     bool ended_ = false;
     bool exited_ = false;
+    rusage usage_{};
 };

@@ -499,4 +499,17 @@ TEST_F(EndToEnd, ModuleThatCannotBeLoadedIsNamedWithTheLoadersReason)
         << ReadFile(dir + "/board.err");
 }
 
+// A script tells "could not start" by one status, whichever tool it ran.
+TEST_F(EndToEnd, SimulatorThatCannotStartExitsWithTheStatusTheHostGivesForIt)
+{
+    const std::string missing = dir + "/missing.json";
+    Child scenario({QUILL_UPSSIM, "--scenario", missing, "--link", line}, dir + "/upssim.err");
+    EXPECT_EQ(scenario.Wait(seconds(10)), 2);
+    EXPECT_NE(ReadFile(dir + "/upssim.err").find(missing), std::string::npos)
+        << ReadFile(dir + "/upssim.err");
+
+    Child port({QUILL_UPSSIM, "--port", dir + "/no-such-port"}, dir + "/port.err");
+    EXPECT_EQ(port.Wait(seconds(10)), 2) << ReadFile(dir + "/port.err");
+}
+
 }  // namespace

@@ -118,7 +118,9 @@ TEST_F(Input, StandardInputAndPipesAreReadAsStreams)
         << device.err;
 }
 
-TEST_F(Input, ARotatedPairGivenInOrderReadsAsOneHistory)
+// Given newer part first, as the shell's glob 1.history* gives them, the
+// pair is read older part first: no block is taken for a clock set back.
+TEST_F(Input, ARotatedPairGivenInEitherOrderReadsAsOneHistory)
 {
     const std::vector<Stored> blocks = Twelve();
     const std::string older = Write("1.history.1", Bytes({blocks.begin(), blocks.begin() + 7}));
@@ -133,6 +135,13 @@ TEST_F(Input, ARotatedPairGivenInOrderReadsAsOneHistory)
     }
     EXPECT_EQ(Smdhist({"--summary", "--json", older, newer}, dir).Out(),
               Smdhist({"--summary", "--json", whole}, dir).Out());
+    const Ran glob = Shell(std::string(QUILL_SMDHIST) + " --influx " + dir + "/1.history*", dir);
+    EXPECT_EQ(glob.status, 0) << glob.err;
+    EXPECT_EQ(glob.Out(), Smdhist({"--influx", whole}, dir).Out());
+    EXPECT_NE(glob.err.find("reading " + older + ", then " + newer +
+                            ": a rotated history's older part first"),
+              std::string::npos)
+        << glob.err;
 }
 
 class Choosing : public TempDir {};
@@ -178,6 +187,11 @@ TEST_F(Choosing, TimesAreReadInTheHistorysZoneAndRelativeToNow)
                               dir);
     ASSERT_EQ(tokyo.out.size(), 2u) << tokyo.err;
     EXPECT_EQ(tokyo.out[1].substr(0, 26), "2026-03-01T10:10:00+09:00,");
+    // Written in Berlin across the autumn change: the repeated hour is no clock set back.
+    const std::string autumn = Write("3.history", Bytes(history_maker::AcrossTheAutumnChange()));
+    const Ran berlin = Smdhist({"--influx", "--zone", "Europe/Berlin", autumn}, dir);
+    EXPECT_EQ(berlin.status, 0) << berlin.err;
+    EXPECT_EQ(berlin.out.size(), 48u) << berlin.err;
     const Ran bad = Smdhist({"--zone", "Mars/Olympus", file}, dir);
     EXPECT_EQ(bad.status, 2);
     EXPECT_NE(bad.err.find("not a zone: Mars/Olympus"), std::string::npos) << bad.err;

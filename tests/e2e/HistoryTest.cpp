@@ -262,6 +262,16 @@ struct Damage {
     std::string in_rows;  // in the table
 };
 
+// `size` bytes of text a script appended to a history.
+std::string Junk(std::size_t size)
+{
+    std::string text;
+    while (text.size() < size) {
+        text += "garbage written by a careless script; ";
+    }
+    return text.substr(0, size);
+}
+
 std::vector<Damage> Damages()
 {
     const std::string three = Bytes(std::vector<Stored>(3));
@@ -275,6 +285,8 @@ std::vector<Damage> Damages()
          "block 2 (byte 76 of FILE) is damaged: flag SBP is 7; impossible time stamp "
          "2026-13-01T10:00:00",
          3, "  ! flag SBP is 7; impossible time stamp"},
+        {"junk_appended", three + Junk(200), {}, 1,
+         "FILE: the last 200 bytes (from byte 228) are not a block and were ignored", 3, ""},
         {"empty", "", {}, 3, "FILE: empty: no block stored yet", 0, ""},
         {"shorter_than_a_block", std::string(40, 'x'), {}, 3,
          "FILE: no whole block: 40 bytes, and a block is 76", 0, ""},

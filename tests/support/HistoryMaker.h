@@ -91,6 +91,22 @@ inline ttime StampAfter(std::int64_t seconds)
             static_cast<std::uint8_t>(rest / 60 % 60), static_cast<std::uint8_t>(rest % 60)};
 }
 
+// Blocks every five minutes from 01:30 CEST to 04:25 CET on 2026-10-25, as a
+// controller in Berlin stamps them: its clocks go back at 03:00 CEST, so
+// 02:00 to 02:55 come twice, summer time first.
+inline std::vector<Stored> AcrossTheAutumnChange()
+{
+    std::vector<Stored> blocks;
+    const std::int64_t start = 297 * 86400 - 1800;  // 2026-10-24T23:30:00Z
+    for (std::int64_t utc = 0; utc < 4 * 3600; utc += 300) {
+        const std::int64_t offset = utc < 5400 ? 7200 : 3600;  // CET from 01:00 UTC
+        Stored stored;
+        stored.stamp = StampAfter(start + utc + offset);
+        blocks.push_back(stored);
+    }
+    return blocks;
+}
+
 // `count` blocks one every 5 s, as a bench host polling for two months: each
 // alarm flag flaps (on and off every few blocks, each at its own pace), a gap
 // of a minute or more every 97 blocks, and every value moves. Written

@@ -1,6 +1,7 @@
 // A history's bytes cut into blocks: bytes lost or inserted cost only the
 // blocks they touch, with the bytes skipped named exactly; a stream cut
-// anywhere reads as the whole; damage where a block stands is shown with it.
+// anywhere reads as the whole; damage where a block stands is shown with it,
+// and what is no block at all is skipped once.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -31,6 +32,7 @@ using Skips = std::vector<std::pair<std::uint64_t, std::uint64_t>>;
 struct Streamed {
     std::vector<Entry> blocks;
     Skips skips;
+    std::vector<bool> to_end;  // of each skip: nothing whole followed it
     std::uint64_t torn = 0;
 
     // The minutes of the sound blocks: which of Twelve() were read.
@@ -53,7 +55,10 @@ Streamed Stream(const std::string& bytes, std::size_t piece = kWhole)
     std::uint64_t number = 1;
     BlockStream stream(
         &kHistoryFile, number, [&](Entry& entry) { streamed.blocks.push_back(entry); },
-        [&](const BlockStream::Skip& skip) { streamed.skips.emplace_back(skip.from, skip.to); });
+        [&](const BlockStream::Skip& skip) {
+            streamed.skips.emplace_back(skip.from, skip.to);
+            streamed.to_end.push_back(skip.to_end);
+        });
     const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
     const std::size_t step = piece == kWhole ? bytes.size() : piece;
     for (std::size_t at = 0; at < bytes.size(); at += step) {
@@ -127,8 +132,59 @@ TEST(BlockStreamDamage, ABlockDamagedWhereItStandsIsHandedOnWithItsDamage)
     EXPECT_EQ(streamed.blocks[4].damage, "flag SUF is 9");
     EXPECT_EQ(streamed.blocks[5].damage,
               "flag SBP is 7; impossible time stamp 2026-13-01T10:05:00");
-    EXPECT_FALSE(streamed.blocks[5].epoch);
     EXPECT_EQ(streamed.SoundMinutes(), (std::vector<int>{0, 1, 2, 3, 6, 7, 8, 9, 10, 11}));
+}
+
+// `size` bytes of text: something else written into a history.
+std::string Junk(std::size_t size)
+{
+    std::string text;
+    while (text.size() < size) {
+        text += "garbage written by a careless script; ";
+    }
+    return text.substr(0, size);
+}
+
+// Junk appended to a history, or whole blocks' worth of it between blocks,
+// reads as no block at all (its data id is no device's): one skip, never rows
+// of garbage; a block of the device damaged where it stands, the last one or
+// a cache's only one, is shown with its damage.
+TEST(BlockStreamDamage, WhatIsNoBlockIsSkippedOnceAndDamagedBlocksAreShown)
+{
+    const std::string history = Bytes(Twelve());
+    std::vector<Stored> damaged_last = Twelve();
+    damaged_last[11].flags[0] = 9;
+    Stored damaged_cache;
+    damaged_cache.stamp.month = 13;
+    const std::uint64_t end = history.size();
+    struct Case {
+        const char* name;
+        std::string bytes;
+        Skips skips;
+        std::vector<bool> to_end;
+        std::size_t damaged;
+        std::size_t sound;
+        std::uint64_t torn;
+    } cases[] = {
+        {"junk appended", history + Junk(200), {{end, end + 200}}, {true}, 0, 12, 0},
+        {"junk of two blocks between blocks",
+         std::string(history).insert(4 * kBlock, Junk(2 * kBlock)), {{4 * kBlock, 6 * kBlock}},
+         {false}, 0, 12, 0},
+        {"junk alone", Junk(200), {{0, 200}}, {true}, 0, 0, 0},
+        {"junk shorter than a block appended", history + Junk(40), {}, {}, 0, 12, 40},
+        {"the last block damaged", Bytes(damaged_last), {}, {}, 1, 11, 0},
+        {"a cache's one block damaged", Bytes(damaged_cache), {}, {}, 1, 0, 0},
+    };
+    for (const Case& c : cases) {
+        for (const std::size_t piece : {kWhole, std::size_t{1}}) {
+            const Streamed streamed = Stream(c.bytes, piece);
+            EXPECT_EQ(streamed.skips, c.skips) << c.name;
+            EXPECT_EQ(streamed.to_end, c.to_end) << c.name;
+            EXPECT_EQ(streamed.blocks.size() - streamed.SoundMinutes().size(), c.damaged) << c.name;
+            EXPECT_EQ(streamed.SoundMinutes().size(), c.sound) << c.name;
+            EXPECT_EQ(streamed.torn, c.torn) << c.name;
+        }
+    }
 }
 
 // With nothing sound before the damage, reading goes on at a run of blocks in

@@ -1,5 +1,6 @@
 // Spells without blocks: steps longer than the threshold given, or than twice
-// the usual step learnt from the first steps; a clock set back counted apart.
+// the usual step (the smallest regular one) learnt from the first steps; a
+// clock set back counted apart.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -17,7 +18,7 @@ GapFinder Found(const std::vector<std::int64_t>& steps, std::optional<std::int64
     Moment at;
     at.number = 1;
     for (const std::int64_t step : steps) {
-        Moment next{at.stamp, at.epoch + step, at.number + 1};
+        Moment next{at.stamp, at.epoch + step, at.number + 1, {}};
         finder.Step(at, next);
         at = next;
     }
@@ -49,14 +50,20 @@ TEST(GapFinder, GapsAreStepsLongerThanTwiceTheUsualOrTheThresholdGiven)
         std::int64_t threshold_used;
         std::uint64_t gaps;
         std::uint64_t backwards;
+        std::int64_t median;
     } cases[] = {
-        {"learnt from the first hundred steps", missed_early, {}, 5, 10, 4, 0},
-        {"given", missed_early, 100, 5, 100, 2, 0},
-        {"fewer steps than are learnt from", {5, 5, 5, 30}, {}, 5, 10, 1, 0},
-        {"blocks in the same second", Joined(Steps(10, 0), {2, 3}), {}, 1, 2, 1, 0},
-        {"the median, not the mean", {1, 1, 1, 1000, 1000}, {}, 1, 2, 2, 0},
-        {"a clock set back is no gap", {5, 5, -3600, 5, 5}, {}, 5, 10, 0, 1},
-        {"no step at all", {}, {}, 1, 2, 0, 0},
+        {"learnt from the first hundred steps", missed_early, {}, 5, 10, 4, 0, 5},
+        {"given", missed_early, 100, 5, 100, 2, 0, 5},
+        {"fewer steps than are learnt from", {5, 5, 5, 30}, {}, 5, 10, 1, 0, 5},
+        {"blocks in the same second", Joined(Steps(10, 0), {2, 3}), {}, 1, 2, 1, 0, 0},
+        {"the smallest regular step, not the mean", {1, 1, 1, 1000, 1000}, {}, 1, 2, 2, 0, 1},
+        {"a clock set back is no gap", {5, 5, -3600, 5, 5}, {}, 5, 10, 0, 1, 5},
+        {"no step at all", {}, {}, 1, 2, 0, 0, 0},
+        // 6 blocks of 52 cycles at a 1 s poll: the median (13 s) would hide every gap.
+        {"a line that fails most cycles", {1, 13, 7, 16, 14}, {}, 1, 2, 4, 0, 13},
+        // Two blocks a second apart (a host restarted) among a hundred steps.
+        {"a few short steps are not regular", Joined({1, 1}, Steps(98, 60)), {}, 60, 120, 0, 0,
+         60},
     };
     for (const Case& c : cases) {
         const GapFinder finder = Found(c.steps, c.threshold);
@@ -65,6 +72,7 @@ TEST(GapFinder, GapsAreStepsLongerThanTwiceTheUsualOrTheThresholdGiven)
         EXPECT_EQ(finder.Count(), c.gaps) << c.name;
         EXPECT_EQ(finder.Gaps().size(), c.gaps) << c.name;
         EXPECT_EQ(finder.Backwards(), c.backwards) << c.name;
+        EXPECT_EQ(finder.Median(), c.median) << c.name;
     }
 }
 

@@ -1,6 +1,7 @@
 // The times --from/--to take and the zones --zone takes: everything the tools
-// print reads back, relative times count from now, and a zone given by name,
-// offset or rule places the stamps.
+// print reads back, relative times count from now, a zone given by name,
+// offset or rule places the stamps, and the hour a zone repeats when its
+// clocks go back is placed by the order of the blocks.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -8,9 +9,13 @@
 #include <optional>
 #include <string>
 
+#include "tests/support/HistoryMaker.h"
 #include "tests/tools/HistFixtures.h"
 #include "tools/common/DataBlock.h"
 #include "tools/smdhist/HistTime.h"
+#include "tools/smdhist/StampPlacer.h"
+#include "tools/smdhist/Summary.h"
+#include "tools/smdhist/TimeSeries.h"
 
 namespace {
 
@@ -100,10 +105,96 @@ TEST_F(StampsTwoHoursEast, AZoneByNameOffsetOrRulePlacesTheStamps)
         }
         ASSERT_TRUE(rule) << c.zone;
         setenv("TZ", rule->c_str(), 1);
-        data_block::ZoneChanged();
+        hist_time::ZoneChanged();
         EXPECT_EQ(data_block::IsoTime(stamp), c.shown) << c.zone;
         EXPECT_EQ(hist_time::IsoOfEpoch(*hist_time::Epoch(stamp)), c.shown) << c.zone;
     }
+}
+
+// The zone database's rules for Berlin and the same as a POSIX rule: in the
+// hour repeated on 2026-10-25 a stamp names two instants an hour apart, in
+// the hour skipped on 2026-03-29 it is read at the offset before.
+TEST_F(StampsTwoHoursEast, AStampOfTheRepeatedHourNamesTwoInstants)
+{
+    struct Case {
+        ttime stamp;
+        int earlier;  // the UTC offset of each instant, in hours
+        int later;
+    } cases[] = {
+        {{2026, 10, 25, 1, 59, 59}, 2, 2}, {{2026, 10, 25, 2, 0, 0}, 2, 1},
+        {{2026, 10, 25, 2, 59, 59}, 2, 1}, {{2026, 10, 25, 3, 0, 0}, 1, 1},
+        {{2026, 3, 29, 1, 59, 59}, 1, 1},  {{2026, 3, 29, 2, 30, 0}, 1, 1},
+        {{2026, 3, 29, 3, 0, 0}, 2, 2},    {{2026, 7, 1, 12, 0, 0}, 2, 2},
+    };
+    for (const char* zone : {"Europe/Berlin", "CET-1CEST,M3.5.0,M10.5.0/3"}) {
+        UseZone(zone);
+        for (const Case& c : cases) {
+            const std::string shown = data_block::IsoTime(c.stamp, std::nullopt);
+            const auto instants = hist_time::InstantsOf(c.stamp);
+            ASSERT_TRUE(instants) << zone << " " << shown;
+            const std::int64_t wall = hist_time::WallSeconds(c.stamp);
+            EXPECT_EQ(wall - instants->earlier, c.earlier * 3600) << zone << " " << shown;
+            EXPECT_EQ(wall - instants->later, c.later * 3600) << zone << " " << shown;
+        }
+    }
+}
+
+// The first pass through the repeated hour is summer time, the second winter
+// time: every block lies five minutes after the one before, shown with its own
+// offset, and nothing is left out of a time series or taken for a gap.
+TEST_F(StampsTwoHoursEast, TheRepeatedHourIsPlacedByTheOrderOfTheBlocks)
+{
+    UseZone("Europe/Berlin");
+    const std::vector<history_maker::Stored> blocks = history_maker::AcrossTheAutumnChange();
+    ASSERT_EQ(blocks.size(), 48u);
+    StampPlacer placer;
+    Summary summary(std::nullopt);
+    std::FILE* null = std::fopen("/dev/null", "w");
+    TimeSeries series(null, TimeSeries::Format::Influx);
+    std::vector<std::string> shown;
+    std::optional<std::int64_t> last;
+    for (std::size_t i = 0; i < blocks.size(); ++i) {
+        const Entry entry = EntryOf(blocks[i], i + 1, placer);
+        ASSERT_TRUE(entry.epoch);
+        if (last) {
+            EXPECT_EQ(*entry.epoch - *last, 300) << i;
+        }
+        last = entry.epoch;
+        shown.push_back(data_block::IsoTime(entry.block.time_stamp, entry.utc_offset));
+        summary.Add(entry);
+        series.Add(entry);
+    }
+    series.Flush();
+    std::fclose(null);
+    summary.Finish();
+    EXPECT_EQ(shown[6], "2026-10-25T02:00:00+02:00");
+    EXPECT_EQ(shown[17], "2026-10-25T02:55:00+02:00");
+    EXPECT_EQ(shown[18], "2026-10-25T02:00:00+01:00");
+    EXPECT_EQ(shown[30], "2026-10-25T03:00:00+01:00");
+    const GapFinder& gaps = summary.Devices().at(42).Gaps();
+    EXPECT_EQ(gaps.Count(), 0u);
+    EXPECT_EQ(gaps.Backwards(), 0u);
+    EXPECT_EQ(series.OutOfOrder(), 0u);
+}
+
+// A clock set back by hand into the repeated hour after it passed is still a
+// step back; an impossible stamp is placed nowhere.
+TEST_F(StampsTwoHoursEast, AClockSetBackStaysAStepBack)
+{
+    UseZone("Europe/Berlin");
+    std::vector<history_maker::Stored> blocks(3);
+    blocks[0].stamp = {2026, 10, 25, 3, 30, 0};
+    blocks[1].stamp = {2026, 10, 25, 2, 10, 0};
+    blocks[2].stamp = {2026, 10, 25, 2, 10, 0};
+    blocks[2].stamp.month = 13;
+    StampPlacer placer;
+    const Entry after = EntryOf(blocks[0], 1, placer);
+    const Entry back = EntryOf(blocks[1], 2, placer);
+    EXPECT_EQ(*back.epoch - *after.epoch, -80 * 60);
+    EXPECT_EQ(back.utc_offset, 3600);
+    const Entry impossible = EntryOf(blocks[2], 3, placer);
+    EXPECT_FALSE(impossible.epoch);
+    EXPECT_FALSE(impossible.utc_offset);
 }
 
 }  // namespace

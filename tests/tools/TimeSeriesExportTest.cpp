@@ -13,6 +13,7 @@
 #include "tests/support/HistoryMaker.h"
 #include "tests/tools/HistFixtures.h"
 #include "tools/smdhist/TimeSeries.h"
+#include "tools/smdhist/sinks/SeriesSink.h"
 
 namespace {
 
@@ -20,31 +21,6 @@ using history_maker::Stored;
 
 // 2026-03-01T10:00:00+02:00
 constexpr std::int64_t kTen = 1772352000;
-
-// What a time series writes, kept in memory.
-class Written {
-public:
-    Written() : out_(open_memstream(&text_, &size_)) {}
-    ~Written()
-    {
-        std::fclose(out_);
-        std::free(text_);
-    }
-    Written(const Written&) = delete;
-    Written& operator=(const Written&) = delete;
-
-    std::FILE* File() { return out_; }
-    std::string Text()
-    {
-        std::fflush(out_);
-        return std::string(text_, size_);
-    }
-
-private:
-    char* text_ = nullptr;
-    std::size_t size_ = 0;
-    std::FILE* out_;
-};
 
 // A block of `data_id` stamped `seconds` after ten o'clock.
 Stored At(std::uint32_t data_id, int seconds)
@@ -54,15 +30,6 @@ Stored At(std::uint32_t data_id, int seconds)
     stored.stamp = {2026, 3, 1, 10, static_cast<std::uint8_t>(seconds / 60),
                     static_cast<std::uint8_t>(seconds % 60)};
     return stored;
-}
-
-std::size_t Count(const std::string& text, const std::string& part)
-{
-    std::size_t count = 0;
-    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
-        ++count;
-    }
-    return count;
 }
 
 // The lines of `text` that start with `head`.
@@ -83,7 +50,8 @@ std::vector<std::string> LinesOf(const std::string& text, const std::string& hea
 class Export : public StampsTwoHoursEast {};
 
 // Flags as integers, values as their shortest decimals in record order; the
-// protocol has no word for what is no number, so such a field is left out.
+// protocol has no word for what is no number or infinite, so such a field is
+// left out, and an infinity counted.
 TEST_F(Export, AnInfluxLineHoldsEveryFlagAndEveryNumber)
 {
     Stored stored = At(42, 0);
@@ -94,6 +62,8 @@ TEST_F(Export, AnInfluxLineHoldsEveryFlagAndEveryNumber)
     TimeSeries series(out.File(), TimeSeries::Format::Influx);
     series.Add(EntryOf(stored, 1));
     EXPECT_EQ(series.Flush(), "");
+    EXPECT_EQ(series.Infinite(), 1u);
+    EXPECT_EQ(series.FirstInfinite(), "DHZF of block 1");
     EXPECT_EQ(out.Text(),
               "ups,data_id=42 sok=1i,sbp=0i,suf=0i,sbl=0i,sbm=1i,dvia=230.5,dvib=0,dvic=0,"
               "dvoa=0,dvob=0,dvoc=0,dloa=0,dlob=0,dloc=0,dvbt=-0,dtmb=0,dvbn=0,dvbl=13.6 " +
@@ -216,6 +186,37 @@ TEST_F(Export, MoreDataIdsThanAnExpositionTakesAreRefused)
     EXPECT_EQ(series.Flush(),
               "the blocks chosen are of more than 100 data identifiers: choose fewer with "
               "--data-id");
+}
+
+// An export that leaves out blocks (a clock set back) or values (an infinity
+// in the line protocol) ends with a status that is not success.
+TEST_F(Export, AnExportThatLeavesSomethingOutFails)
+{
+    Stored infinite = At(42, 20);
+    infinite.values["DHZF"] = -INFINITY;
+    struct Case {
+        const char* name;
+        TimeSeries::Format format;
+        std::vector<Stored> blocks;
+        int status;
+    } cases[] = {
+        {"everything taken", TimeSeries::Format::Influx, {At(42, 0), At(42, 10)}, 0},
+        {"a clock set back", TimeSeries::Format::Influx, {At(42, 10), At(42, 0)}, 1},
+        {"a clock set back, OpenMetrics", TimeSeries::Format::OpenMetrics,
+         {At(42, 10), At(42, 0)}, 1},
+        {"an infinity in the line protocol", TimeSeries::Format::Influx, {infinite}, 1},
+        {"an infinity in OpenMetrics", TimeSeries::Format::OpenMetrics, {infinite}, 0},
+    };
+    for (const Case& c : cases) {
+        Written out;
+        SeriesSink sink(out.File(), c.format);
+        for (std::size_t i = 0; i < c.blocks.size(); ++i) {
+            sink.Take(EntryOf(c.blocks[i], i + 1));
+        }
+        EXPECT_EQ(sink.Flush(), 0) << c.name;
+        sink.Report();
+        EXPECT_EQ(sink.Finish(), c.status) << c.name;
+    }
 }
 
 }  // namespace

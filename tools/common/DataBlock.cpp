@@ -146,6 +146,11 @@ char* TwoDigits(char* at, unsigned value)
 
 char* IsoChars(const ttime& stamp, char* text)
 {
+    return IsoChars(stamp, UtcOffset(stamp), text);
+}
+
+char* IsoChars(const ttime& stamp, std::optional<long> utc_offset, char* text)
+{
     // By hand: a history of millions of blocks shows millions of stamps.
     char* at = TwoDigits(text, stamp.year / 100u);
     at = TwoDigits(at, stamp.year % 100u);
@@ -162,7 +167,6 @@ char* IsoChars(const ttime& stamp, char* text)
     at = TwoDigits(at, stamp.minute);
     *at++ = ':';
     at = TwoDigits(at, stamp.second);
-    const std::optional<long> utc_offset = UtcOffset(stamp);
     if (!utc_offset) {
         return at;
     }
@@ -178,6 +182,12 @@ std::string IsoTime(const ttime& stamp)
 {
     char text[40];
     return std::string(text, IsoChars(stamp, text));
+}
+
+std::string IsoTime(const ttime& stamp, std::optional<long> utc_offset)
+{
+    char text[40];
+    return std::string(text, IsoChars(stamp, utc_offset, text));
 }
 
 char* ValueChars(float value, char* text)

@@ -57,6 +57,11 @@ std::optional<long> UtcOffset(const ttime& stamp);
 std::string IsoTime(const ttime& stamp);
 // The same into `text` (room for 40 characters); answers its end.
 char* IsoChars(const ttime& stamp, char* text);
+// The same with the offset given, where the reader placed the stamp itself
+// (in the hour a zone repeats, the offset tells the two apart); without one
+// the stamp is shown as stored.
+std::string IsoTime(const ttime& stamp, std::optional<long> utc_offset);
+char* IsoChars(const ttime& stamp, std::optional<long> utc_offset, char* text);
 
 // A value as the shortest text that reads back to the same float ("229.8",
 // not "229.800003"); "nan", "inf" and "-inf" for what is no number.

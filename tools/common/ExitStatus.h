@@ -22,6 +22,7 @@ constexpr int kPortRefused = 4;
 
 namespace smdhist {
 constexpr int kDamaged = 1;     // a damaged block, skipped bytes or a torn tail, shown
+constexpr int kLeftOut = 1;     // blocks or values a time series could not take, shown
 constexpr int kEmpty = 3;       // a file without a whole block
 constexpr int kUnreadable = 4;  // a file missing or unreadable
 constexpr int kNoOutput = 5;    // the picture or the output could not be written
@@ -29,7 +30,14 @@ constexpr int kNothingChosen = 6;  // blocks were read, but none of the range or
 }  // namespace smdhist
 
 namespace upssim {
-constexpr int kCannotStart = 1;  // the scenario, the port or the pseudo-terminal
+// the scenario, the port or the pseudo-terminal: as smdhost's, so that a
+// script tells "could not start" by one status whichever tool it ran
+constexpr int kCannotStart = 2;
 }  // namespace upssim
+
+namespace q1sim {
+// the pseudo-terminal could not be made, or was lost: as upssim's
+constexpr int kCannotStart = 2;
+}  // namespace q1sim
 
 }  // namespace exit_status

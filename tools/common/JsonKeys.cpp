@@ -228,6 +228,18 @@ void WrongKind(const Json::Value& value, const std::string& where, const std::st
     Fail(value, where, "\"" + key + "\" is " + expected + ", not " + KindOf(value));
 }
 
+std::string Text(const Json::Value& object, const char* key, const std::string& where)
+{
+    const Json::Value* value = Member(object, key);
+    if (value == nullptr) {
+        return "";
+    }
+    if (!value->isString()) {
+        WrongKind(*value, where, key, "a text");
+    }
+    return value->asString();
+}
+
 std::string Shown(const Json::Value& value)
 {
     if (value.isBool() || !value.isNumeric()) {

@@ -7,6 +7,8 @@
 
 #include <json/value.h>
 
+#include "host/JsonMember.h"
+
 // Checks of hand-written JSON files (the bench host's configuration, the
 // simulator's scenarios): a key nobody reads is a typo, and a value of the
 // wrong kind is named with the kind that was expected.
@@ -36,6 +38,12 @@ std::string Nearest(const std::string& key, const std::vector<std::string>& know
 //   device 1: unknown key "poll_intervall"; did you mean "poll_interval"?
 void CheckKeys(const Json::Value& object, const std::vector<std::string>& known,
                const std::string& where);
+
+using json_member::Member;
+
+// The text of `key` in `object`, "" when it has none; throws a Mistake when
+// the value is no text: `where`: "key" is a text, not a number
+std::string Text(const Json::Value& object, const char* key, const std::string& where);
 
 // "a text", "a number", "a list", ... for messages.
 std::string KindOf(const Json::Value& value);

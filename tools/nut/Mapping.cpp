@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <set>
 
 #include "tools/common/AlarmTexts.h"
@@ -18,6 +17,8 @@ namespace nut {
 namespace {
 
 using json_keys::Fail;
+using json_keys::Member;
+using json_keys::Text;
 using json_keys::WrongKind;
 
 // The words a flag may give, in the order ups.status lists them after OL or OB.
@@ -109,11 +110,6 @@ std::vector<std::string> ValueTags()
 std::size_t IndexOf(const std::vector<std::string>& list, const std::string& item)
 {
     return static_cast<std::size_t>(std::find(list.begin(), list.end(), item) - list.begin());
-}
-
-const Json::Value* Member(const Json::Value& object, const char* key)
-{
-    return object.isObject() ? object.find(key, key + std::strlen(key)) : nullptr;
 }
 
 // The words of a text; an open quote makes the whole text one (refused) word.
@@ -209,18 +205,6 @@ Variables ReadVariables(const Json::Value& object, const std::string& where, con
         }
     }
     return variables;
-}
-
-std::string Text(const Json::Value& nut, const char* key, const std::string& where)
-{
-    const Json::Value* value = Member(nut, key);
-    if (value == nullptr) {
-        return "";
-    }
-    if (!value->isString()) {
-        WrongKind(*value, where, key, "a text");
-    }
-    return value->asString();
 }
 
 void ReadStatus(const Json::Value& status, const std::string& where, DeviceSettings& settings)

@@ -7,9 +7,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
+#include <thread>
 
+#include "tools/common/Diagnostics.h"
 #include "tools/nut/Mapping.h"
 #include "tools/nut/Room.h"
 #include "tools/nut/Words.h"
@@ -23,6 +27,24 @@ constexpr std::size_t kReadChunk = 4096;
 constexpr std::size_t kLongestSocketPath = 107;
 // The driver's answer to a request it has no handler for: "unknown".
 constexpr const char* kUnknownRequest = "1";
+// The pause after poll(2) failed other than by a signal (ENOMEM): going
+// straight round would spin on a core while the failure lasts.
+constexpr std::chrono::milliseconds kPollRetry{100};
+
+// Waits out a failed poll; a signal goes round at once. The failure is told
+// once a spell: `told` stays set until a poll succeeds.
+void PollFailed(int error, bool& told)
+{
+    if (error == EINTR) {
+        return;
+    }
+    if (!told) {
+        diagnostics::Warning(std::string("NUT server: poll failed: ") + std::strerror(error) +
+                             "; trying again every " + std::to_string(kPollRetry.count()) + " ms");
+        told = true;
+    }
+    std::this_thread::sleep_for(kPollRetry);
+}
 
 // The id after TRACKING in a request, or "".
 std::string TrackingId(const std::vector<std::string>& words)
@@ -196,6 +218,7 @@ void Server::Serve()
 {
     std::vector<pollfd> polled;
     std::vector<std::string> pending(states_.size());
+    bool poll_failure_told = false;
     while (!stopping_) {
         polled.clear();
         polled.push_back({wake_, POLLIN, 0});
@@ -208,8 +231,10 @@ void Server::Serve()
         }
         const int timeout = StaleTimeout();
         if (::poll(polled.data(), polled.size(), timeout) < 0) {
-            continue;  // a signal: look again
+            PollFailed(errno, poll_failure_told);
+            continue;
         }
+        poll_failure_told = false;
         std::uint64_t woken = 0;
         (void)!::read(wake_, &woken, sizeof(woken));
         CheckStale();

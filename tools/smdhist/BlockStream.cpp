@@ -13,14 +13,31 @@ constexpr std::size_t kRun = 3;
 // damaged stretch is taken block by block, as stored.
 constexpr std::size_t kWindow = 1 << 20;
 
-bool Plausible(const data_block::Decoded& block)
+bool FlagsPlausible(const data_block::Decoded& block)
 {
     for (const std::uint8_t flag : block.flags) {
         if (flag > 1) {
             return false;
         }
     }
-    return data_block::IsPossible(block.time_stamp);
+    return true;
+}
+
+bool Plausible(const data_block::Decoded& block)
+{
+    return FlagsPlausible(block) && data_block::IsPossible(block.time_stamp);
+}
+
+// Whether a block the module cannot have stored is one of this history
+// damaged where it stands, rather than bytes of something else: it is of the
+// data identifier of the blocks around it, or, with none around, its flags or
+// its stamp are as a block holds them.
+bool DamagedBlock(const data_block::Decoded& block, std::optional<std::uint32_t> data_id)
+{
+    if (data_id) {
+        return block.data_id == *data_id;
+    }
+    return FlagsPlausible(block) || data_block::IsPossible(block.time_stamp);
 }
 
 }  // namespace
@@ -85,7 +102,6 @@ void BlockStream::Emit(const data_block::Decoded& block)
     entry.file = file_;
     entry.offset = base_;
     entry.block = block;
-    entry.epoch = hist_time::Epoch(entry.block.time_stamp);
     entry.damage = DamageOf(entry.block);
     if (entry.Sound()) {
         last_sound_ = block;
@@ -147,6 +163,31 @@ std::size_t BlockStream::Earliest(std::size_t found) const
     return found;
 }
 
+// The bytes from the first undecided one that are no block of this history,
+// in whole blocks up to `found` (where whole blocks go on; 0: nowhere), and to
+// the end of what was read when nothing follows them at its end.
+std::size_t BlockStream::NotBlocks(std::size_t found, bool at_end) const
+{
+    std::optional<std::uint32_t> data_id;
+    if (last_sound_) {
+        data_id = last_sound_->data_id;
+    } else if (found != 0) {
+        data_block::Decoded next;
+        data_block::Decode(held_.data() + head_ + found, kBlock, next);
+        data_id = next.data_id;
+    }
+    const std::size_t limit = found != 0 ? found : Undecided() / kBlock * kBlock;
+    std::size_t bytes = 0;
+    for (; bytes < limit; bytes += kBlock) {
+        data_block::Decoded block;
+        data_block::Decode(held_.data() + head_ + bytes, kBlock, block);
+        if (Plausible(block) || DamagedBlock(block, data_id)) {
+            break;
+        }
+    }
+    return bytes == limit && bytes > 0 && found == 0 && at_end ? Undecided() : bytes;
+}
+
 void BlockStream::Decide(bool at_end)
 {
     while (Undecided() >= kBlock) {
@@ -178,14 +219,22 @@ void BlockStream::Decide(bool at_end)
         if (found == 0 && !at_end && step + kRun * kBlock <= kWindow) {
             return;  // more bytes are needed to decide
         }
-        if (found == 0 || found % kBlock == 0) {
-            // Nothing to resume at, or blocks damaged where they stand: shown as stored.
+        if (found != 0 && found % kBlock != 0) {
+            found = Earliest(found);
+            skips_(Skip{base_, base_ + found, false});
+            Advance(found);
+            continue;
+        }
+        // Nothing to resume at, or whole blocks go on after whole blocks'
+        // worth: blocks damaged where they stand are shown as stored, and
+        // what is no block of this history is skipped.
+        const std::size_t junk = NotBlocks(found, at_end);
+        if (junk == 0) {
             Emit(block);
             Advance(kBlock);
             continue;
         }
-        found = Earliest(found);
-        skips_(Skip{base_, base_ + found});
-        Advance(found);
+        skips_(Skip{base_, base_ + junk, at_end && junk == Undecided()});
+        Advance(junk);
     }
 }

@@ -15,7 +15,9 @@ struct Entry {
     const std::string* file = nullptr;
     std::uint64_t offset = 0;  // of its first byte in the file
     data_block::Decoded block;
+    // Set by the reader, which places the stamp in the zone (StampPlacer.h).
     std::optional<std::int64_t> epoch;  // none when the stamp is impossible
+    std::optional<long> utc_offset;     // none too where the zone cannot place it
     std::string damage;                 // empty for a sound block
 
     bool Sound() const { return damage.empty(); }
@@ -31,13 +33,18 @@ std::string Where(const Entry& entry);
 // or 1, possible time stamps in order, one data identifier): the next block
 // of the device whose block came last, or a run of a few such blocks. It goes
 // on from there: bytes lost or inserted cost only the blocks they touch.
-// Bytes held undecided stay within a bounded window.
+// Where whole blocks go on right after it, or nothing follows, a block that
+// is no block is shown as a block of the history damaged where it stands when
+// it is of the device's data identifier, and skipped as something else (junk
+// appended to a history) when it is not. Bytes held undecided stay within a
+// bounded window.
 class BlockStream {
 public:
     // Bytes [from, to) of the file that hold no whole block and were skipped.
     struct Skip {
         std::uint64_t from = 0;
         std::uint64_t to = 0;
+        bool to_end = false;  // nothing whole follows: the rest of the file is no block
     };
 
     using BlockSink = std::function<void(Entry&)>;
@@ -65,6 +72,7 @@ private:
     bool Follows(std::size_t at) const;
     bool RunAt(std::size_t at, std::size_t blocks) const;
     std::size_t Earliest(std::size_t found) const;
+    std::size_t NotBlocks(std::size_t found, bool at_end) const;
     void Emit(const data_block::Decoded& block);
     void Advance(std::size_t bytes);
 

@@ -49,7 +49,8 @@ const std::array<std::size_t, data_block::kValues>& ValuesByName()
 }
 
 // A value as a JSON number: its shortest exact decimal, with ".0" when it is
-// whole; null for what is no number and +-1e+9999 for an infinity.
+// whole; null for what is no number, and for an infinity, which JSON has no
+// number for, the string "inf" or "-inf" (as the table and CSV show it).
 void JsonNumber(OutBuffer& out, float value)
 {
     if (std::isnan(value)) {
@@ -57,7 +58,7 @@ void JsonNumber(OutBuffer& out, float value)
         return;
     }
     if (std::isinf(value)) {
-        out << (value < 0 ? "-1e+9999" : "1e+9999");
+        out << (value < 0 ? "\"-inf\"" : "\"inf\"");
         return;
     }
     char text[32];
@@ -144,7 +145,8 @@ void BlockTable::TextRow(const Entry& entry)
     char cell[40];
     out_.Right(std::string_view(cell, std::to_chars(cell, cell + 24, entry.number).ptr - cell), 6);
     out_ << "  ";
-    const std::string_view stamp(cell, data_block::IsoChars(block.time_stamp, cell) - cell);
+    const std::string_view stamp(
+        cell, data_block::IsoChars(block.time_stamp, entry.utc_offset, cell) - cell);
     out_ << stamp;
     if (stamp.size() < 25) {
         out_ << std::string(25 - stamp.size(), ' ');
@@ -161,7 +163,12 @@ void BlockTable::TextRow(const Entry& entry)
         const char* end = std::isnan(value)
                               ? data_block::ValueChars(value, cell)
                               : std::to_chars(cell, cell + 32, value, std::chars_format::general, 6).ptr;
-        out_.Right(std::string_view(cell, static_cast<std::size_t>(end - cell)), 8);
+        const std::string_view text(cell, static_cast<std::size_t>(end - cell));
+        // A value wider than its column (-3.40282e+38) still stands apart.
+        if (text.size() >= 8) {
+            out_ << ' ';
+        }
+        out_.Right(text, 8);
     }
     if (!entry.Sound()) {
         out_ << "  ! " << entry.damage;
@@ -172,7 +179,7 @@ void BlockTable::TextRow(const Entry& entry)
 void BlockTable::CsvRow(const Entry& entry)
 {
     const data_block::Decoded& block = entry.block;
-    out_.Iso(block.time_stamp);
+    out_.Iso(block.time_stamp, entry.utc_offset);
     out_ << ',';
     out_.Unsigned(block.data_id);
     for (const std::uint8_t flag : block.flags) {
@@ -206,7 +213,7 @@ void BlockTable::JsonRow(const Entry& entry)
         out_.Unsigned(block.flags[i]);
     }
     out_ << "},\"time_stamp\":\"";
-    out_.Iso(block.time_stamp);
+    out_.Iso(block.time_stamp, entry.utc_offset);
     out_ << "\",\"values\":{";
     for (const std::size_t i : ValuesByName()) {
         out_ << (i == ValuesByName()[0] ? "\"" : ",\"") << data_block::ValueFields()[i]->tag

@@ -7,6 +7,7 @@
 
 #include "tools/common/AlarmTexts.h"
 #include "tools/common/Duration.h"
+#include "tools/common/Plural.h"
 #include "tools/smdhist/HistTime.h"
 
 namespace {
@@ -14,7 +15,7 @@ namespace {
 // Longer lists are cut in the text; the JSON has them whole.
 constexpr std::size_t kListed = 20;
 
-std::string Iso(const Moment& at) { return data_block::IsoTime(at.stamp); }
+std::string Iso(const Moment& at) { return data_block::IsoTime(at.stamp, at.utc_offset); }
 
 double Exact(float value) { return std::strtod(data_block::ValueText(value).c_str(), nullptr); }
 
@@ -41,6 +42,21 @@ std::string AlarmName(const ups_protocol::Alarm& alarm)
         in_english += std::string(" / ") + english->second_text;
     }
     return name + " (" + in_english + ")";
+}
+
+// "inf in 2 blocks, nan in 1 block": the values of a range that are no finite number.
+std::string NotFinite(const DeviceSummary::Range& range)
+{
+    std::string text;
+    const std::pair<const char*, std::uint64_t> kinds[] = {
+        {"inf", range.inf}, {"-inf", range.minus_inf}, {"nan", range.nan}};
+    for (const auto& [word, count] : kinds) {
+        if (count > 0) {
+            text += (text.empty() ? "" : ", ") + std::string(word) + " in " +
+                    Counted(count, "block");
+        }
+    }
+    return text;
 }
 
 // The first items, and how many more there were in all.
@@ -86,6 +102,7 @@ void DeviceSummary::AddValues(const Entry& entry, const Moment& at)
         const float value = entry.block.values[i];
         Range& range = ranges_[i];
         if (!std::isfinite(value)) {
+            ++(std::isnan(value) ? range.nan : value > 0 ? range.inf : range.minus_inf);
             continue;
         }
         if (range.count == 0 || value < range.min) {
@@ -159,6 +176,10 @@ std::string DeviceSummary::GapsText() const
                       Iso(gap.to).c_str(), DurationText(gap.Seconds()).c_str(),
                       static_cast<unsigned long long>(gap.from.number));
     });
+    if (gaps_.MedianFarAbove()) {
+        text += Format("the median step is %s, far above the usual: most cycles stored no block\n",
+                       DurationText(gaps_.Median()).c_str());
+    }
     if (gaps_.Backwards() > 0) {
         text += Format("time stamps went back %llu times (the clock was set back)\n",
                        static_cast<unsigned long long>(gaps_.Backwards()));
@@ -173,13 +194,18 @@ std::string DeviceSummary::ValuesText() const
     for (std::size_t i = 0; i < data_block::kValues; ++i) {
         const Range& range = ranges_[i];
         const char* tag = data_block::ValueFields()[i]->tag;
+        const std::string not_finite = NotFinite(range);
         if (range.count == 0) {
-            text += Format("%-5s  no number in any block\n", tag);
+            text += Format("%-5s  %s\n", tag,
+                           range.inf + range.minus_inf == 0
+                               ? "no number in any block"
+                               : ("no finite number: " + not_finite).c_str());
             continue;
         }
-        text += Format("%-5s %9g  %-25s  %9g   %9g  %s\n", tag, static_cast<double>(range.min),
+        text += Format("%-5s %9g  %-25s  %9g   %9g  %s%s\n", tag, static_cast<double>(range.min),
                        Iso(range.min_at).c_str(), range.sum / static_cast<double>(range.count),
-                       static_cast<double>(range.max), Iso(range.max_at).c_str());
+                       static_cast<double>(range.max), Iso(range.max_at).c_str(),
+                       not_finite.empty() ? "" : ("  also " + not_finite).c_str());
     }
     return text;
 }
@@ -211,6 +237,7 @@ Json::Value DeviceSummary::ToJson() const
     json["last"] = Iso(last_);
     json["span_seconds"] = Json::Int64(last_.epoch - first_.epoch);
     json["usual_step_seconds"] = Json::Int64(gaps_.Usual());
+    json["median_step_seconds"] = Json::Int64(gaps_.Median());
     json["gap_threshold_seconds"] = Json::Int64(gaps_.Threshold());
     json["backwards"] = Json::UInt64(gaps_.Backwards());
     json["gap_count"] = Json::UInt64(gaps_.Count());
@@ -236,6 +263,9 @@ Json::Value DeviceSummary::ValuesJson() const
         const Range& range = ranges_[i];
         Json::Value& value = json[data_block::ValueFields()[i]->tag];
         value["count"] = Json::UInt64(range.count);
+        value["nan_count"] = Json::UInt64(range.nan);
+        value["inf_count"] = Json::UInt64(range.inf);
+        value["minus_inf_count"] = Json::UInt64(range.minus_inf);
         if (range.count == 0) {
             continue;
         }

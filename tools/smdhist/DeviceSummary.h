@@ -16,7 +16,10 @@
 class DeviceSummary {
 public:
     struct Range {
-        std::uint64_t count = 0;  // the values that are numbers
+        std::uint64_t count = 0;  // the values that are finite numbers
+        std::uint64_t nan = 0;    // no number
+        std::uint64_t inf = 0;
+        std::uint64_t minus_inf = 0;
         double sum = 0;
         float min = 0;
         float max = 0;

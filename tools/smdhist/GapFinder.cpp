@@ -6,6 +6,27 @@ namespace {
 
 // Enough steps to see past a few missed cycles at the start.
 constexpr std::size_t kStepsToLearn = 100;
+// A step is regular when one in this many steps learnt is of its length, so
+// that a few blocks close together (a host restarted) set no step; with fewer
+// than twice this many steps, the smallest is taken.
+constexpr std::size_t kRegularShare = 20;
+
+// The smallest step (of 0 s or more) that recurs often enough to be regular;
+// `steps` sorted.
+std::int64_t SmallestRegular(const std::vector<std::int64_t>& steps)
+{
+    const auto start = std::lower_bound(steps.begin(), steps.end(), 0);
+    const auto need =
+        static_cast<std::ptrdiff_t>(std::max<std::size_t>(1, steps.size() / kRegularShare));
+    for (auto at = start; at != steps.end();) {
+        const auto end = std::upper_bound(at, steps.end(), *at);
+        if (end - at >= need) {
+            return *at;
+        }
+        at = end;
+    }
+    return start != steps.end() ? *start : 0;
+}
 
 }  // namespace
 
@@ -41,9 +62,9 @@ void GapFinder::Learn()
         steps.push_back(step.Seconds());
     }
     if (!steps.empty()) {
-        const auto middle = steps.begin() + static_cast<std::ptrdiff_t>(steps.size() / 2);
-        std::nth_element(steps.begin(), middle, steps.end());
-        usual_ = std::max<std::int64_t>(1, *middle);
+        std::sort(steps.begin(), steps.end());
+        median_ = steps[steps.size() / 2];
+        usual_ = std::max<std::int64_t>(1, SmallestRegular(steps));
     }
     if (!threshold_) {
         threshold_ = 2 * usual_;

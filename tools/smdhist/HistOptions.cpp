@@ -52,7 +52,7 @@ void SetZone(const std::string& zone)
                " (a name such as Europe/Berlin, UTC, an offset such as +01:00, or a TZ rule)");
     }
     setenv("TZ", rule->c_str(), 1);
-    data_block::ZoneChanged();
+    hist_time::ZoneChanged();
 }
 
 void ReadSize(const char* text, PlotRequest& size)
@@ -136,9 +136,11 @@ const command_line::Program& HistProgram()
             {'d', "data-id", 'd', Arg::Required, "N", "The blocks of this data identifier."},
             {'F', "follow", 'F', Arg::None, nullptr,
              "After the files, go on showing the blocks appended to the last one, across its "
-             "rotation, until interrupted (as tail -F)."},
+             "rotation, until interrupted, waiting for it when it is not there yet (as tail "
+             "-F)."},
             {'g', "gap", 'g', Arg::Required, "SECONDS",
-             "Gaps are steps longer than this (default: twice the usual step)."},
+             "Gaps are steps longer than this (default: twice the usual step, the smallest "
+             "regular one)."},
             {'p', "plot", 'p', Arg::Required, "FILE",
              "Draw the values and alarms over time into FILE.svg or FILE.png; FILE.gp is the "
              "gnuplot script with its data.",
@@ -150,7 +152,8 @@ const command_line::Program& HistProgram()
         },
         {
             {"0", "every block read and sound"},
-            {"1", "a damaged block, skipped bytes or a torn tail (shown)"},
+            {"1", "a damaged block, skipped bytes or a torn tail, or blocks or values a time "
+                  "series left out (each shown)"},
             {"2", "bad options"},
             {"3", "a file without a whole block"},
             {"4", "a file missing or unreadable"},
@@ -158,7 +161,8 @@ const command_line::Program& HistProgram()
             {"6", "blocks were read, but none of the range or data identifier asked for"},
         },
         "FILE is a history (STATE/ID.history), its rotated predecessor (ID.history.1,\n"
-        "given first), a cache (STATE/ID.cache), a pipe, or - for standard input.\n",
+        "read first in whichever order given), a cache (STATE/ID.cache), a pipe, or -\n"
+        "for standard input.\n",
         Completes::File,
     };
     return program;

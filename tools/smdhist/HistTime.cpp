@@ -1,5 +1,6 @@
 #include "tools/smdhist/HistTime.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -86,6 +87,90 @@ std::int64_t WallSeconds(const ttime& stamp)
            stamp.minute * kMinute + stamp.second;
 }
 
+namespace {
+
+// The zone's offset from UTC at an instant; nothing where time_t cannot hold it.
+std::optional<long> OffsetAt(std::int64_t instant)
+{
+    const auto time = static_cast<std::time_t>(instant);
+    std::tm local{};
+    if (static_cast<std::int64_t>(time) != instant || localtime_r(&time, &local) == nullptr) {
+        return std::nullopt;
+    }
+    return local.tm_gmtoff;
+}
+
+// The offsets a day before and a day after a wall-clock hour, and the first
+// instant of the second where they differ: what places every stamp of that
+// hour. Zones change their offset at most once in two days.
+struct HourRule {
+    std::int64_t hour = -1;  // wall-clock seconds of its start, counted as UTC
+    long before = 0;
+    long after = 0;
+    std::int64_t change = 0;
+    bool placed = false;
+};
+
+HourRule RuleOf(std::int64_t hour)
+{
+    HourRule rule;
+    rule.hour = hour;
+    const std::optional<long> before = OffsetAt(hour - kDay);
+    const std::optional<long> after = OffsetAt(hour + kDay);
+    if (!before || !after) {
+        return rule;
+    }
+    rule.placed = true;
+    rule.before = *before;
+    rule.after = *after;
+    // The change lies between: found by halving, once per hour near it.
+    std::int64_t low = hour - kDay;
+    std::int64_t high = hour + kDay;
+    while (rule.before != rule.after && high - low > 1) {
+        const std::int64_t middle = low + (high - low) / 2;
+        (OffsetAt(middle) == rule.before ? low : high) = middle;
+    }
+    rule.change = high;
+    return rule;
+}
+
+// A history's stamps come hour by hour: the rule of the last hour is kept.
+HourRule& CachedRule()
+{
+    thread_local HourRule rule;
+    return rule;
+}
+
+}  // namespace
+
+std::optional<Instants> InstantsOf(const ttime& stamp)
+{
+    if (!data_block::IsPossible(stamp)) {
+        return std::nullopt;
+    }
+    const std::int64_t wall = WallSeconds(stamp);
+    const std::int64_t hour = wall - wall % kHour;
+    HourRule& rule = CachedRule();
+    if (rule.hour != hour) {
+        rule = RuleOf(hour);
+    }
+    if (!rule.placed) {
+        return std::nullopt;
+    }
+    const std::int64_t before = wall - rule.before;
+    const std::int64_t after = wall - rule.after;
+    if (rule.before == rule.after) {
+        return Instants{before, before};
+    }
+    const bool before_holds = before < rule.change;
+    const bool after_holds = after >= rule.change;
+    if (before_holds && after_holds) {
+        return Instants{std::min(before, after), std::max(before, after)};
+    }
+    const std::int64_t only = after_holds && !before_holds ? after : before;
+    return Instants{only, only};
+}
+
 std::optional<std::int64_t> Epoch(const ttime& stamp)
 {
     if (!data_block::IsPossible(stamp)) {
@@ -93,7 +178,14 @@ std::optional<std::int64_t> Epoch(const ttime& stamp)
     }
     // Where the zone cannot place the stamp (a 32-bit time_t past 2038), it
     // counts as UTC, as its ISO text shows it without an offset.
-    return WallSeconds(stamp) - data_block::UtcOffset(stamp).value_or(0);
+    const std::optional<Instants> instants = InstantsOf(stamp);
+    return instants ? instants->earlier : WallSeconds(stamp);
+}
+
+void ZoneChanged()
+{
+    data_block::ZoneChanged();
+    CachedRule() = HourRule{};
 }
 
 namespace {

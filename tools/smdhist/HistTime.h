@@ -14,8 +14,25 @@ namespace hist_time {
 // within a day and for the plot's axis, which shows the stamps as stored.
 std::int64_t WallSeconds(const ttime& stamp);
 
-// Seconds since the epoch of a local stamp; nothing for an impossible one.
+// The instants a possible local stamp names, as seconds since the epoch: one;
+// two in the hour a zone repeats when its clocks go back (`earlier` in the
+// first pass, summer time, `later` in the second); in the hour skipped when
+// they go forward, the instant at the offset before it. Nothing where the
+// zone cannot place the stamp (a 32-bit time_t past 2038).
+struct Instants {
+    std::int64_t earlier = 0;
+    std::int64_t later = 0;  // equal to earlier when the stamp names one
+
+    bool Repeated() const { return later != earlier; }
+};
+std::optional<Instants> InstantsOf(const ttime& stamp);
+
+// Seconds since the epoch of a local stamp (the earlier instant of a repeated
+// hour); nothing for an impossible one.
 std::optional<std::int64_t> Epoch(const ttime& stamp);
+
+// Reads the zone (TZ) again after it was changed.
+void ZoneChanged();
 
 // A time of --from/--to: "now"; a time relative to now ("-2h", "-30min",
 // "-90s", "-1d", "-2w"); or ISO 8601 as the tools print it: "2026-12-08",

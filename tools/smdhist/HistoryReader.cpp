@@ -110,20 +110,22 @@ void HistoryReader::End(Source& source, Report& report)
     }
 }
 
-namespace {
-
-std::unique_ptr<BlockStream> StreamOf(const std::string* path, std::uint64_t& next_number,
-                                      const HistoryReader::Listener& listener)
+std::unique_ptr<BlockStream> HistoryReader::StreamOf(const std::string* path)
 {
     return std::make_unique<BlockStream>(
-        path, next_number, listener.block, [path, &listener](const BlockStream::Skip& skip) {
-            if (listener.skip) {
-                listener.skip(*path, skip);
+        path, next_number_,
+        [this](Entry& entry) {
+            placer_.Place(entry);
+            if (listener_.block) {
+                listener_.block(entry);
+            }
+        },
+        [this, path](const BlockStream::Skip& skip) {
+            if (listener_.skip) {
+                listener_.skip(*path, skip);
             }
         });
 }
-
-}  // namespace
 
 bool HistoryReader::Open(const std::string& path, Source& source, Report& report)
 {
@@ -133,7 +135,7 @@ bool HistoryReader::Open(const std::string& path, Source& source, Report& report
         report.outcome = Outcome::Unreadable;
         return false;
     }
-    source.stream = StreamOf(&path, next_number_, listener_);
+    source.stream = StreamOf(&path);
     return true;
 }
 
@@ -154,7 +156,7 @@ HistoryReader::Report HistoryReader::Follow(const std::string& path,
 {
     Report report;
     Source source;
-    if (!Open(path, source, report)) {
+    if (!Await(path, stop, report) || !Open(path, source, report)) {
         return report;
     }
     struct stat held {};
@@ -174,24 +176,52 @@ HistoryReader::Report HistoryReader::Follow(const std::string& path,
                 End(source, report);
                 ::close(source.fd);
                 source.fd = fd;
-                source.stream = StreamOf(&path, next_number_, listener_);
+                source.stream = StreamOf(&path);
                 Note(path + " was replaced (rotated): reading the new file from its start");
                 continue;
             }
         } else if (static_cast<std::uint64_t>(held.st_size) < source.stream->Size()) {
             Note(path + " was cut short: reading it again from its start");
             ::lseek(source.fd, 0, SEEK_SET);
-            source.stream = StreamOf(&path, next_number_, listener_);
+            source.stream = StreamOf(&path);
             continue;
         }
-        if (listener_.idle) {
-            listener_.idle();
-        }
-        const timespec pause{0, kFollowNanoseconds};
-        nanosleep(&pause, nullptr);
+        Pause();
     }
     End(source, report);
     return report;
+}
+
+// A history not made yet is waited for, as `tail -F` waits; false when
+// stopped first.
+bool HistoryReader::Await(const std::string& path, const volatile std::sig_atomic_t& stop,
+                          Report& report)
+{
+    struct stat status {};
+    const auto missing = [&] { return ::stat(path.c_str(), &status) != 0 && errno == ENOENT; };
+    if (path == "-" || !missing()) {
+        return true;
+    }
+    Note(path + " is not there yet: waiting for it");
+    while (stop == 0) {
+        Pause();
+        if (!missing()) {
+            return true;
+        }
+    }
+    report.outcome = Outcome::Unreadable;
+    report.error = std::string(std::strerror(ENOENT)) + " (waited for it until stopped)";
+    return false;
+}
+
+// Output so far goes out, and a while passes before the next look.
+void HistoryReader::Pause() const
+{
+    if (listener_.idle) {
+        listener_.idle();
+    }
+    const timespec pause{0, kFollowNanoseconds};
+    nanosleep(&pause, nullptr);
 }
 
 void HistoryReader::Note(const std::string& text) const

@@ -3,14 +3,17 @@
 #include <csignal>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "tools/smdhist/BlockStream.h"
+#include "tools/smdhist/StampPlacer.h"
 
 // Reads history and cache files, standard input ("-") and pipes as streams of
 // blocks, handing each block on as it comes: a history of any length is read
-// in bounded memory. Following a file reads what is appended to it, across
-// its rotation, as `tail -F` does.
+// in bounded memory, each block placed in time after those before it.
+// Following a file waits for it to be made and reads what is appended to it,
+// across its rotation, as `tail -F` does.
 class HistoryReader {
 public:
     enum class Outcome {
@@ -44,7 +47,8 @@ public:
     Report Read(const std::string& path);
 
     // Reads `path` to its end, then what is appended to it, until `stop` is
-    // set: a block still being written is waited for, and when the path
+    // set: a path not there yet and a block still being written are waited
+    // for, and when the path
     // names a new file (the old one was renamed away, as the bench host
     // rotates a history) the rest of the old one is read and the new one
     // from its start.
@@ -53,11 +57,15 @@ public:
 private:
     struct Source;
 
+    bool Await(const std::string& path, const volatile std::sig_atomic_t& stop, Report& report);
     bool Open(const std::string& path, Source& source, Report& report);
+    std::unique_ptr<BlockStream> StreamOf(const std::string* path);
+    void Pause() const;
     bool Drain(Source& source, Report& report);
     void End(Source& source, Report& report);
     void Note(const std::string& text) const;
 
     Listener listener_;
+    StampPlacer placer_;
     std::uint64_t next_number_ = 1;
 };

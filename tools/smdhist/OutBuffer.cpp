@@ -24,10 +24,10 @@ void OutBuffer::Float(float value)
     text_.append(digits, data_block::ValueChars(value, digits));
 }
 
-void OutBuffer::Iso(const ttime& stamp)
+void OutBuffer::Iso(const ttime& stamp, std::optional<long> utc_offset)
 {
     char text[40];
-    text_.append(text, data_block::IsoChars(stamp, text));
+    text_.append(text, data_block::IsoChars(stamp, utc_offset, text));
 }
 
 void OutBuffer::Right(std::string_view text, std::size_t width)

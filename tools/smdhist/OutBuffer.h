@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -32,8 +33,8 @@ public:
     void Signed(std::int64_t number);
     // The shortest text that reads back to the same float; "nan", "inf", "-inf".
     void Float(float value);
-    // ISO 8601 with the zone's offset, as data_block::IsoTime writes it.
-    void Iso(const ttime& stamp);
+    // ISO 8601 with the offset given, as data_block::IsoTime writes it.
+    void Iso(const ttime& stamp, std::optional<long> utc_offset);
     // `text` right-aligned in `width` columns.
     void Right(std::string_view text, std::size_t width);
 

@@ -4,7 +4,6 @@
 #include <cmath>
 #include <utility>
 
-#include "tools/smdhist/HistTime.h"
 
 namespace {
 
@@ -82,7 +81,12 @@ void PlotData::Merge()
 
 void PlotData::Add(const Entry& entry)
 {
-    const std::int64_t seconds = hist_time::WallSeconds(entry.block.time_stamp);
+    const long offset = entry.utc_offset.value_or(0);
+    if (buckets_.empty()) {
+        offset_ = offset;
+    }
+    offset_changes_ = offset_changes_ || offset != offset_;
+    const std::int64_t seconds = *entry.epoch + offset_;
     if (!buckets_.empty() && seconds < previous_) {
         ++backwards_;
     }
@@ -135,6 +139,28 @@ std::string PlotData::Rows(std::int64_t gap_seconds) const
         if (bucket.count > 1) {
             Row(rows, bucket.last, bucket.max);
         }
+    }
+    return rows;
+}
+
+std::string PlotData::LoneRows(std::int64_t gap_seconds) const
+{
+    const std::vector<Bucket> buckets = InTimeOrder();
+    std::string rows;
+    for (std::size_t i = 0; i < buckets.size();) {
+        std::size_t end = i + 1;
+        while (end < buckets.size() && buckets[end].first - buckets[end - 1].last <= gap_seconds) {
+            ++end;
+        }
+        if (buckets[i].first == buckets[end - 1].last) {
+            for (std::size_t b = i; b < end; ++b) {
+                Row(rows, buckets[b].first, buckets[b].min);
+                if (buckets[b].count > 1) {
+                    Row(rows, buckets[b].last, buckets[b].max);
+                }
+            }
+        }
+        i = end;
     }
     return rows;
 }

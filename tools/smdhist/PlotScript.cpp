@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <iterator>
 #include <optional>
 
@@ -143,8 +144,8 @@ std::string Header(const PlotCanvas& canvas, const DeviceSummary& device,
 {
     std::string title = "data id " + std::to_string(device.DataId()) + ": " +
                         std::to_string(device.Blocks()) + " blocks, " +
-                        data_block::IsoTime(device.First().stamp) + " to " +
-                        data_block::IsoTime(device.Last().stamp);
+                        data_block::IsoTime(device.First().stamp, device.First().utc_offset) +
+                        " to " + data_block::IsoTime(device.Last().stamp, device.Last().utc_offset);
     for (const std::string& note : notes) {
         title += "\\n" + note;
     }
@@ -162,15 +163,15 @@ std::string DataBlock(const std::string& name, const std::string& rows)
     return "$" + name + " << EOD\n" + rows + "EOD\n";
 }
 
-// The strip: each flag's spells as bars in the alarm's colour, stopping at gaps.
-std::string Strip(const Layout& layout, const PlotData& data, std::int64_t gap, std::int64_t span)
+// The strip: each flag's spells as bars in the alarm's colour, stopping at
+// gaps; a spell of one block is `least_half` seconds either side of it.
+std::string Strip(const Layout& layout, const PlotData& data, std::int64_t gap, double least_half)
 {
     std::string rows;
     for (std::size_t flag = 0; flag < data_block::kFlags; ++flag) {
         for (const PlotData::Span& spell : data.Alarm(flag, gap)) {
-            // A spell of one block still shows.
-            const double half = std::max(static_cast<double>(spell.to - spell.from) / 2,
-                                         static_cast<double>(span) / 800);
+            const double half =
+                std::max(static_cast<double>(spell.to - spell.from) / 2, least_half);
             const double centre = static_cast<double>(spell.from + spell.to) / 2;
             rows += Format("%.1f %.0f %.1f ", centre, static_cast<double>(Row(flag)), half) +
                     std::to_string(kAlarmColours[flag]) + "\n";
@@ -194,8 +195,10 @@ std::string Strip(const Layout& layout, const PlotData& data, std::int64_t gap, 
 
 // The panels' shading: each stretch with alarms on, in bands of each alarm's
 // pale colour (one band per alarm on, the first flag on top), so colours
-// never blend into one no alarm has.
-std::string Shading(const PlotData& data, std::int64_t gap, std::vector<std::string>& notes)
+// never blend into one no alarm has; a stretch of one block is `least_half`
+// seconds either side of it.
+std::string Shading(const PlotData& data, std::int64_t gap, double least_half,
+                    std::vector<std::string>& notes)
 {
     const std::vector<PlotData::Span> sets = data.AlarmSets(gap);
     std::size_t bands = 0;
@@ -211,6 +214,7 @@ std::string Shading(const PlotData& data, std::int64_t gap, std::vector<std::str
     int object = 0;
     for (const PlotData::Span& set : sets) {
         const int count = __builtin_popcount(set.flags);
+        const double widen = std::max(0.0, least_half - static_cast<double>(set.to - set.from) / 2);
         int band = 0;
         for (std::size_t flag = 0; flag < data_block::kFlags; ++flag) {
             if ((set.flags & 1u << flag) == 0) {
@@ -219,8 +223,9 @@ std::string Shading(const PlotData& data, std::int64_t gap, std::vector<std::str
             const double top = 1.0 - static_cast<double>(band) / count;
             const double bottom = 1.0 - static_cast<double>(band + 1) / count;
             objects += "set object " + std::to_string(++object) +
-                       Format(" rect from %.1f, graph %.4f to %.1f, graph %.4f", static_cast<double>(set.from),
-                              bottom, static_cast<double>(set.to), top) +
+                       Format(" rect from %.1f, graph %.4f to %.1f, graph %.4f",
+                              static_cast<double>(set.from) - widen, bottom,
+                              static_cast<double>(set.to) + widen, top) +
                        " behind fc rgb '" + Rgb(Pale(kAlarmColours[flag])) +
                        "' fs solid 1.0 noborder\n";
             ++band;
@@ -250,8 +255,10 @@ std::optional<double> Apart(const std::vector<PlotData::Bucket>& buckets, std::s
     return apart;
 }
 
+// A panel's series as lines, and as points where blocks stand alone between
+// gaps (`lone`: the $lone rows are there).
 std::string PanelPlot(const Panel& panel, const DeviceSummary& device,
-                      const std::vector<PlotData::Bucket>& buckets, int pixels)
+                      const std::vector<PlotData::Bucket>& buckets, int pixels, bool lone)
 {
     std::vector<std::size_t> series;
     double low = INFINITY;
@@ -294,12 +301,30 @@ std::string PanelPlot(const Panel& panel, const DeviceSummary& device,
                 break;
             }
         }
-        plot += (i == 0 ? "" : ", ") + std::string("$values using 1:") +
-                std::to_string(series[i] + 2) + " with lines lw " + (i == 0 ? "2" : "1.5") +
-                " dt " + std::to_string(i + 1) + " lc rgb '" + kLineColours[i] + "' title '" +
-                title + "'";
+        const std::string column = std::to_string(series[i] + 2);
+        plot += (i == 0 ? "" : ", ") + std::string("$values using 1:") + column +
+                " with lines lw " + (i == 0 ? "2" : "1.5") + " dt " + std::to_string(i + 1) +
+                " lc rgb '" + kLineColours[i] + "' title '" + title + "'";
+        if (lone) {
+            plot += ", $lone using 1:" + column + " with points pt 7 ps 0.6 lc rgb '" +
+                    kLineColours[i] + "' notitle";
+        }
     }
     return script + plot + "\n";
+}
+
+// The time axis's name: the stamps' wall clock, or, when their offset changes
+// within the picture (a clock change), the offset the times are shown at.
+std::string TimeLabel(const PlotData& data)
+{
+    if (!data.OffsetChanges()) {
+        return "wall-clock time of the stamps";
+    }
+    const long minutes = std::labs(data.Offset()) / 60;
+    char label[96];
+    std::snprintf(label, sizeof(label), "time at UTC%c%02ld:%02ld, the offset of the first block",
+                  data.Offset() < 0 ? '-' : '+', minutes / 60, minutes % 60);
+    return label;
 }
 
 }  // namespace
@@ -316,25 +341,30 @@ std::string PlotScript(const PlotData& data, const DeviceSummary& device, const 
                         (data.Backwards() == 1 ? " time" : " times") +
                         ": the blocks are drawn in time order");
     }
-    const std::string shading = Shading(data, gap, notes);
+    // A lone block's bar and shading: two pixels either side.
+    const double least_half = 2.0 * static_cast<double>(last - first + 2 * pad) /
+                              (canvas.width - kLeft - kRight);
+    const std::string shading = Shading(data, gap, least_half, notes);
     const Layout layout = LayoutOf(canvas, notes.size());
+    const std::string lone = data.LoneRows(gap);
     const std::vector<PlotData::Bucket> buckets = data.InTimeOrder();
     const std::string time_tics =
         plot_axis::TimeTics(first - pad, last + pad, layout.width - kLeft - kRight);
     std::string script = DataBlock("values", data.Rows(gap)) +
+                         (lone.empty() ? "" : DataBlock("lone", lone)) +
                          Header(canvas, device, notes, layout) +
                          Format("set xrange [%.0f:%.0f]\n", static_cast<double>(first - pad),
                                 static_cast<double>(last + pad)) +
                          time_tics +
-                         Strip(layout, data, gap, std::max<std::int64_t>(last - first, 60)) +
+                         Strip(layout, data, gap, least_half) +
                          shading;
     int top = layout.top + layout.strip + kSpace;
     for (const Panel& panel : kPanels) {
         if (&panel == &kPanels[std::size(kPanels) - 1]) {
-            script += time_tics + "set xlabel 'wall-clock time of the stamps'\n";
+            script += time_tics + "set xlabel '" + TimeLabel(data) + "'\n";
         }
         script += Place(layout, top, top + layout.panel) +
-                  PanelPlot(panel, device, buckets, layout.panel);
+                  PanelPlot(panel, device, buckets, layout.panel, !lone.empty());
         top += layout.panel + kSpace;
     }
     return script + "unset multiplot\n";

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tools/common/Diagnostics.h"
@@ -18,6 +19,7 @@
 #include "tools/common/Plural.h"
 #include "tools/smdhist/HistOptions.h"
 #include "tools/smdhist/HistoryReader.h"
+#include "tools/smdhist/RotatedOrder.h"
 #include "tools/smdhist/Selection.h"
 #include "tools/smdhist/sinks/PlotSink.h"
 #include "tools/smdhist/sinks/SeriesSink.h"
@@ -68,6 +70,21 @@ std::vector<std::unique_ptr<Sink>> SinksFor(const HistOptions& options)
     return sinks;
 }
 
+// The bytes skipped, as the user is told: lost or inserted where whole blocks
+// go on, or something else where nothing whole follows to the file's end.
+std::string SkipText(const std::string& file, const BlockStream::Skip& skip)
+{
+    const std::string bytes = std::to_string(skip.to - skip.from);
+    if (skip.to_end) {
+        return file + ": the last " + bytes + " bytes (from byte " + std::to_string(skip.from) +
+               ") are not a block and were ignored: something else written into the history?";
+    }
+    return file + ": bytes " + std::to_string(skip.from) + " to " + std::to_string(skip.to - 1) +
+           " hold no whole block: " + bytes +
+           " bytes skipped (lost or inserted); whole blocks go on at byte " +
+           std::to_string(skip.to);
+}
+
 // One reading of the files: each block read is checked, chosen or not, and
 // handed to the outputs asked for.
 class Reading {
@@ -108,11 +125,7 @@ private:
             selection_.Offer(entry);
         };
         listener.skip = [this](const std::string& file, const BlockStream::Skip& skip) {
-            diagnostics::Warning(file + ": bytes " + std::to_string(skip.from) + " to " +
-                                 std::to_string(skip.to - 1) + " hold no whole block: " +
-                                 std::to_string(skip.to - skip.from) +
-                                 " bytes skipped (lost or inserted); whole blocks go on at byte " +
-                                 std::to_string(skip.to));
+            diagnostics::Warning(SkipText(file, skip));
             for (const auto& sink : sinks_) {
                 sink->Skipped(skip.to - skip.from);
             }
@@ -196,11 +209,28 @@ private:
     int status_ = kSuccess;
 };
 
+// A rotated history given newer part first (as a glob gives it) is read
+// older part first, and the user told so.
+void OlderPartsFirst(std::vector<std::string>& files)
+{
+    std::vector<std::string> order = RotatedOrder(files);
+    if (order == files) {
+        return;
+    }
+    std::string list;
+    for (const std::string& file : order) {
+        list += (list.empty() ? "" : ", then ") + file;
+    }
+    diagnostics::Note("reading " + list + ": a rotated history's older part first");
+    files = std::move(order);
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    const HistOptions options = ReadHistOptions(argc, argv);
+    HistOptions options = ReadHistOptions(argc, argv);
+    OlderPartsFirst(options.files);
     static char buffer[1 << 16];
     std::setvbuf(stdout, buffer, _IOFBF, sizeof(buffer));
     if (options.follow) {

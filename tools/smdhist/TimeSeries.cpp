@@ -112,7 +112,7 @@ void TimeSeries::Add(const Entry& entry)
     }
     last_[data_id] = *entry.epoch;
     if (format_ == Format::Influx) {
-        WriteLine(entry.block, *entry.epoch);
+        WriteLine(entry);
         out_.Row();
         return;
     }
@@ -122,8 +122,9 @@ void TimeSeries::Add(const Entry& entry)
 }
 
 // ups,data_id=1001 sok=0i,...,dvia=230.5,... 1796772375
-void TimeSeries::WriteLine(const data_block::Decoded& block, std::int64_t epoch)
+void TimeSeries::WriteLine(const Entry& entry)
 {
+    const data_block::Decoded& block = entry.block;
     out_ << metric_names::kMeasurement << ',' << metric_names::kDataIdLabel << '=';
     out_.Unsigned(block.data_id);
     for (std::size_t i = 0; i < data_block::kFlags; ++i) {
@@ -132,14 +133,19 @@ void TimeSeries::WriteLine(const data_block::Decoded& block, std::int64_t epoch)
         out_ << 'i';
     }
     for (std::size_t i = 0; i < data_block::kValues; ++i) {
-        // The line protocol has no word for what is no number: the field is left out.
-        if (std::isfinite(block.values[i])) {
+        // The line protocol has no word for what is no number or infinite: the
+        // field is left out, an infinity counted.
+        const float value = block.values[i];
+        if (std::isfinite(value)) {
             out_ << ',' << metric_names::ValueKey(i) << '=';
-            out_.Float(block.values[i]);
+            out_.Float(value);
+        } else if (std::isinf(value) && ++infinite_ == 1) {
+            first_infinite_ = std::string(data_block::ValueFields()[i]->tag) + " of block " +
+                              std::to_string(entry.number);
         }
     }
     out_ << ' ';
-    out_.Signed(epoch);
+    out_.Signed(*entry.epoch);
     out_ << '\n';
 }
 

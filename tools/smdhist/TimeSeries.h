@@ -14,7 +14,8 @@
 // flag a series, labelled with the data identifier and the tag, stamped with
 // the block's time. A series takes one value per time, in time order: a block
 // stamped at or before the last one taken of its data identifier (a clock set
-// back) is left out and counted, and so is a damaged block.
+// back) is left out and counted, and so is a damaged block. The line
+// protocol has no word for an infinite value: it is left out and counted.
 class TimeSeries {
 public:
     enum class Format {
@@ -35,12 +36,15 @@ public:
 
     std::uint64_t Damaged() const { return damaged_; }
     std::uint64_t OutOfOrder() const { return out_of_order_; }
+    std::uint64_t Infinite() const { return infinite_; }
+    // "DHZF of block 7": the first infinite value left out.
+    const std::string& FirstInfinite() const { return first_infinite_; }
 
 private:
     struct Series;
 
     std::string Spill(const Entry& entry);
-    void WriteLine(const data_block::Decoded& block, std::int64_t epoch);
+    void WriteLine(const Entry& entry);
     std::string WriteFamilies();
 
     Format format_;
@@ -52,4 +56,6 @@ private:
     std::uint64_t waiting_ = 0;  // blocks added since the last exposition
     std::uint64_t damaged_ = 0;
     std::uint64_t out_of_order_ = 0;
+    std::uint64_t infinite_ = 0;
+    std::string first_infinite_;
 };

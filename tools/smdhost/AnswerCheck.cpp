@@ -1,8 +1,10 @@
 #include "tools/smdhost/AnswerCheck.h"
 
+#include <locale.h>
+#include <stdlib.h>
+
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -114,12 +116,18 @@ std::string OverlongLine(const std::string& text)
     return "";
 }
 
-// Why a value text is no number for the module's conversion, or "".
+// Why a value text is no number for the module's conversion, or "". The
+// module reads a value with a decimal point, in the "C" locale, whatever
+// locale the process runs in; so does this.
 std::string NotANumber(const std::string& value)
 {
+    static const locale_t classic = newlocale(LC_ALL_MASK, "C", nullptr);
+    if (classic == nullptr) {
+        return "cannot be read: the \"C\" locale cannot be made";
+    }
     errno = 0;
     char* end = nullptr;
-    std::strtof(value.c_str(), &end);
+    strtof_l(value.c_str(), &end, classic);
     if (end == value.c_str()) {
         return "is no number";
     }

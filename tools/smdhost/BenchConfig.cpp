@@ -14,6 +14,8 @@
 namespace {
 
 using json_keys::Fail;
+using json_keys::Member;
+using json_keys::Text;
 using json_keys::WrongKind;
 
 const std::vector<std::string> kTopKeys = {"module", "state_dir", "nut_dir", "devices"};
@@ -38,23 +40,6 @@ std::vector<std::string> SignalNames()
         names.emplace_back(alarm.signal_key);
     }
     return names;
-}
-
-const Json::Value* Member(const Json::Value& object, const char* key)
-{
-    return object.isObject() ? object.find(key, key + std::strlen(key)) : nullptr;
-}
-
-std::string Text(const Json::Value& entry, const char* key, const std::string& where)
-{
-    const Json::Value* value = Member(entry, key);
-    if (value == nullptr) {
-        return "";
-    }
-    if (!value->isString()) {
-        WrongKind(*value, where, key, "a text");
-    }
-    return value->asString();
 }
 
 std::chrono::milliseconds Seconds(const Json::Value& entry, const char* key,

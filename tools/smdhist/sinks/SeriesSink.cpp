@@ -24,4 +24,15 @@ void SeriesSink::Report()
                              " stamped at or before an earlier block of their data id (the "
                              "clock was set back) left out: a series takes its times in order");
     }
+    if (series_.Infinite() > 0) {
+        diagnostics::Warning(Counted(series_.Infinite(), "infinite value") +
+                             " left out of the line protocol, which has no word for infinity "
+                             "(the first: " + series_.FirstInfinite() + ")");
+    }
+}
+
+int SeriesSink::Finish()
+{
+    return series_.OutOfOrder() > 0 || series_.Infinite() > 0 ? exit_status::smdhist::kLeftOut
+                                                               : exit_status::kSuccess;
 }

@@ -6,7 +6,8 @@
 #include "tools/smdhist/sinks/Sink.h"
 
 // The blocks for a time-series database (OpenMetrics or InfluxDB line
-// protocol), with a warning for the blocks a series cannot take.
+// protocol), with a warning and a status for the blocks and values a series
+// cannot take.
 class SeriesSink : public Sink {
 public:
     SeriesSink(std::FILE* out, TimeSeries::Format format) : series_(out, format) {}
@@ -15,6 +16,8 @@ public:
     // The first error is told once; the output stays failed.
     int Flush() override;
     void Report() override;
+    // Blocks or values left out make the status kLeftOut.
+    int Finish() override;
 
 private:
     TimeSeries series_;
