@@ -35,6 +35,7 @@ public:
     static constexpr std::size_t kPauseBytes = 24;
     static constexpr milliseconds kShortestPause{100};
 
+    // `timeout`: the answer timeout, the quiet that ends an answer.
     explicit AnswerPace(milliseconds timeout) : timeout_(timeout) {}
 
     // The line's speed: ten bits a byte at it is the pace assumed until the
@@ -48,7 +49,8 @@ public:
     void Taken(const std::string& command, std::size_t size);
 
     // What the host does next: wait up to `time` for the first byte, pause
-    // `time` and read what gathered, or give the answer up.
+    // `time` and read what gathered, or give the answer up (the line quiet
+    // for the timeout, or busy for Longest()).
     struct Step {
         enum class Kind { Wait, Pause, Quiet, Busy };
         Kind kind;
@@ -67,6 +69,7 @@ public:
     milliseconds Longest() const { return timeout_ * kBusyTimes; }
 
 private:
+    // Bytes came after the line was quiet: a new measure of the pace.
     void BurstBegins(Clock::time_point now, std::size_t count);
     Clock::duration BytePace() const;
     // The pace of a byte before an answer's bytes show it.
