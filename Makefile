@@ -213,9 +213,13 @@ demo test-native: plot-deps
 test-native: tsdb-deps
 
 # ---- Network UPS Tools -------------------------------------------------------------
-# The bench host serves its devices to NUT's upsd; the native and ThreadSanitizer
-# tests run Debian's upsd, upsc and upsmon against it (each test its own upsd on
-# a private folder and port), and `make demo-nut` shows upsc as the demo runs.
+# The bench host serves its devices to NUT's upsd, or runs as NUT's driver of
+# one UPS (smdhost -a NAME); the native and ThreadSanitizer tests run Debian's
+# upsd, upsdrvctl, upsc, upsmon and upsstats.cgi against it (each test its own
+# upsd on a private folder and port). `make demo-nut` starts the demo's UPS with
+# upsdrvctl and shows upsc as the demo runs; with
+# DEMO_NUT_SCREENSHOT=$(CURDIR)/docs/nut-upsstats.png (as root, with nut-cgi and
+# chromium) it draws the upsstats page of docs/nut.md again.
 .PHONY: nut-deps demo-nut
 
 nut-deps:
@@ -225,6 +229,16 @@ demo-nut: build nut-deps
 	tools/smdhost/examples/demo-nut.sh build/dev
 
 test-native test-tsan: nut-deps
+
+# ---- Crashes and power losses -------------------------------------------------------
+# The durability tests kill the bench host at each flush with strace and copy the
+# image of a loop-mounted ext4 file system (made with mkfs.ext4) as a power loss.
+.PHONY: crash-deps
+
+crash-deps:
+	@cmake/install-deps.sh crash
+
+test-native test-tsan: crash-deps
 
 # ---- The bench host under ThreadSanitizer -------------------------------------------
 # smdhost, upssim and the module built with ThreadSanitizer (clang), and the

@@ -69,7 +69,9 @@ public:
         config.devices.push_back(DefaultDevice("/dev/ttyUSB0"));
         safe_file::FolderRules rules;
         rules.create = true;
-        ServeNut(config, rules, log_);
+        // upsd as this user, reaching the socket in this user's folder.
+        const nut::Account account{safe_file::UserName(geteuid()), safe_file::GroupName(getegid())};
+        nut_ = ServeNut(config, rules, account, log_);
         client_ = socket(AF_UNIX, SOCK_STREAM, 0);
         sockaddr_un address{};
         address.sun_family = AF_UNIX;
@@ -84,6 +86,9 @@ public:
     }
     ~Served()
     {
+        if (nut_) {
+            nut_->Stop();
+        }
         if (client_ >= 0) {
             shutdown(client_, SHUT_RDWR);
             reader_.join();
@@ -104,6 +109,7 @@ public:
 private:
     std::string folder_;
     EventLog log_;
+    std::shared_ptr<NutOutput> nut_;
     EventLog::Device device_{"ups-1", 1};
     int client_ = -1;
     std::thread reader_;

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a make target needs, when any is missing.
 # Usage: cmake/install-deps.sh GROUP...
-#   (groups: base bench mipsel clang valgrind coverage plot tsdb board nut package)
+#   (groups: base bench mipsel clang valgrind coverage plot tsdb board nut crash package)
 set -euo pipefail
 
 packages_of() {
@@ -28,9 +28,13 @@ packages_of() {
     # The emulated board: a whole mipsel system under qemu; its packages are
     # unpacked, not installed.
     board) echo "qemu-system-mips cpio" ;;
-    # Network UPS Tools' upsd, upsc and upsmon: the peers of the bench host's
-    # NUT server in its tests and demo, which start their own upsd.
-    nut) echo "nut-server nut-client" ;;
+    # Network UPS Tools' upsd, upsdrvctl, upsc, upsmon and upsstats.cgi: the
+    # peers of the bench host's NUT server and driver in its tests and demo,
+    # which start their own upsd.
+    nut) echo "nut-server nut-client nut-cgi" ;;
+    # The durability tests: strace kills the bench host at each flush, and
+    # mkfs.ext4 makes the file system whose image a power loss copies.
+    crash) echo "strace e2fsprogs" ;;
     # Releases: dpkg-shlibdeps (dpkg-dev) for the packages' Depends, lintian
     # to check them, git for the commit's time and the clone that is built
     # again to compare.

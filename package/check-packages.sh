@@ -60,6 +60,12 @@ for program in smdhost smdhist upssim; do
 done
 said=$("$bin/smdhost" --version --module "$module" | sed -n 2p)
 [[ "$said" == "module $module: quillmarups $version, "* ]] || fail "smdhost --version --module says \"$said\""
+# upsdrvctl finds the driver in /lib/nut, and the driver its module beside it.
+[ "$(realpath "$root/usr/lib/nut/smdhost")" = "$bin/smdhost" ] ||
+    fail "/usr/lib/nut/smdhost is not a link to /usr/bin/smdhost"
+said=$("$root/usr/lib/nut/smdhost" --version | sed -n 2p)
+[[ "$said" == "module $module: quillmarups $version, "* ]] ||
+    fail "smdhost started from /usr/lib/nut finds no module of its own: \"$said\""
 library=$(ldd "$bin/smdhost" | sed -n 's/.*libsmdhost_framework.so => \([^ ]*\).*/\1/p')
 [ -n "$library" ] && [ "$(realpath "$library")" = "$root/usr/lib/smdhost/libsmdhost_framework.so" ] ||
     fail "smdhost loads its host library from \"$library\", not from its package"

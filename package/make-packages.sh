@@ -33,10 +33,10 @@ full=$(full_version "$native")
 [ "$(full_version "$board")" = "$full" ] ||
     fail "$native is $full and $board is $(full_version "$board"): build both from one commit"
 "$top/package/news-to-changelog.sh" --check "$top" "$version"
-if [ -n "$(git -C "$top" status --porcelain --untracked-files=no 2>/dev/null)" ]; then
+if [ -e "$top/.git" ] && [ -n "$(git -C "$top" status --porcelain --untracked-files=no 2>/dev/null)" ]; then
     echo "package: warning: the checkout has changes no commit holds; the packages say $full" >&2
 fi
-SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git -C "$top" log -1 --format=%ct)}
+SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$("$top/package/news-to-changelog.sh" --commit-time "$top")}
 export SOURCE_DATE_EPOCH
 
 work=$(mktemp -d)

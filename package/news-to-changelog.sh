@@ -10,9 +10,13 @@
 #       newest is dated SOURCE_DATE_EPOCH (else the last commit); an older one
 #       by the last commit whose project() carried its version, where git can
 #       tell, else as the newest.
+#   --commit-time SOURCE_DIR
+#       the seconds since 1970 of the commit the sources are: git's, else what
+#       a source export (git archive) wrote in package/export-commit, else
+#       NEWS.md's own time (with a warning).
 set -euo pipefail
 
-usage="usage: $0 --check SOURCE_DIR [VERSION] | --changelog SOURCE_DIR PACKAGE VERSION MAINTAINER OUTPUT"
+usage="usage: $0 --check SOURCE_DIR [VERSION] | --changelog SOURCE_DIR PACKAGE VERSION MAINTAINER OUTPUT | --commit-time SOURCE_DIR"
 mode=${1:?$usage}
 source_dir=${2:?$usage}
 news=$source_dir/NEWS.md
@@ -31,16 +35,28 @@ check() {
     fi
 }
 
-# Seconds since 1970 of the last commit, or of NEWS.md itself outside git.
+# Seconds since 1970 of the last commit: git's (only in a checkout of its own,
+# never of a checkout the sources lie in), a source export's, or NEWS.md's.
 last_commit() {
-    git -C "$source_dir" log -1 --format=%ct 2>/dev/null || stat -c %Y "$news"
+    local exported
+    if [ -e "$source_dir/.git" ] && git -C "$source_dir" log -1 --format=%ct 2>/dev/null; then
+        return
+    fi
+    exported=$(sed -n 's/^[0-9a-f]\{40\} \([0-9][0-9]*\)$/\1/p' "$source_dir/package/export-commit" 2>/dev/null)
+    if [ -n "$exported" ]; then
+        echo "$exported"
+        return
+    fi
+    echo "package: warning: $source_dir is no git checkout and no source export (git archive):" \
+        "NEWS.md's time dates the packages, and the version names no commit" >&2
+    stat -c %Y "$news"
 }
 
 # The date of an older version: the parent of the commit that took its
 # version out of project().
 released() {
     local version=$1 newest=$2 change
-    change=$(git -C "$source_dir" log -1 --format=%H -S"VERSION $version " -- CMakeLists.txt 2>/dev/null) &&
+    [ -e "$source_dir/.git" ] && change=$(git -C "$source_dir" log -1 --format=%H -S"VERSION $version " -- CMakeLists.txt 2>/dev/null) &&
         [ -n "$change" ] && git -C "$source_dir" log -1 --format=%ct "$change^" 2>/dev/null && return
     echo "$newest"
 }
@@ -80,6 +96,9 @@ changelog() {
 case "$mode" in
 --check)
     check "${3:-$(sed -n 's/^project([A-Za-z]* VERSION \([^ )]*\).*/\1/p' "$source_dir/CMakeLists.txt")}"
+    ;;
+--commit-time)
+    last_commit
     ;;
 --changelog)
     package=${3:?$usage} version=${4:?$usage} maintainer=${5:?$usage} output=${6:?$usage}

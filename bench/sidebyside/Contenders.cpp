@@ -259,7 +259,7 @@ public:
         if (settings.mode == Mode::Serving) {
             fs::create_directories(dir / "nut");
             fs::create_directories(dir / "etc");
-            argv.insert(argv.end(), {"--nut", dir / "nut"});
+            argv.insert(argv.end(), {"--nut", dir / "nut", "--nut-user", UserName()});
             WriteFile(dir / "etc/ups.conf", "[smd]\n\tdriver = smdhost\n\tport = " + line + "\n");
         }
         const std::string errors = dir / "smdhost.err";

@@ -1,7 +1,9 @@
 // The bench host as a field engineer meets it: a disk that fills, a folder
 // that goes, a second host on the line, typos in a configuration, a stop in
 // the middle of an answer, the bytes on the line, many lines at once.
+#include <fcntl.h>
 #include <grp.h>
+#include <poll.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -9,6 +11,8 @@
 
 #include <linux/capability.h>
 
+#include <atomic>
+#include <cmath>
 #include <csignal>
 #include <cstring>
 #include <ctime>
@@ -20,6 +24,7 @@
 #include <thread>
 #include <vector>
 
+#include "sim/UpsAnswers.h"
 #include "tests/e2e/HostFixture.h"
 
 namespace {
@@ -117,6 +122,25 @@ const StorageFault kStorageFaults[] = {
          WriteBytes(state + "/42.history", 2 * kBlockSize + 30);
      },
      nullptr, 0, false, 0, {"30 bytes dropped, 2 whole blocks kept"}, 2 + 5},
+    {"blocks_of_zeros_a_power_loss_left_are_cut_at_start",
+     [](const std::string& state) {
+         fs::create_directories(state);
+         WriteBytes(state + "/42.history", 2 * kBlockSize);
+         std::ofstream(state + "/42.history", std::ios::binary | std::ios::app)
+             << std::string(3 * kBlockSize, '\0');
+     },
+     nullptr, 0, false, 0,
+     {"42.history ended in 3 blocks of zeros, left by a power loss: 228 bytes dropped, 2 whole "
+      "blocks kept"},
+     2 + 5},
+    {"temporary_file_of_a_killed_cache_write_is_removed_at_start",
+     [](const std::string& state) {
+         fs::create_directories(state);
+         WriteBytes(state + "/.42.cache.tmp-0123456789ab", kBlockSize);
+     },
+     nullptr, 0, false, 0,
+     {"removed 1 temporary file of a cache write an earlier run left unfinished ("},
+     5},
     {"empty_cache_is_kept_aside_not_blamed_on_the_module", nullptr, nullptr, 0, false, 0,
      {"42.cache is refused: it holds 0 bytes, not one 76-byte block; kept aside as "}, 5,
      [] { return std::string(); }},
@@ -125,6 +149,9 @@ const StorageFault kStorageFaults[] = {
       "kept aside as ",
       ", and the device starts without it"},
      5, [] { return CachedBlock(1001, 0, -1); }},
+    {"cache_of_77_bytes_is_kept_aside", nullptr, nullptr, 0, false, 0,
+     {"42.cache is refused: it holds 77 bytes, not one 76-byte block; kept aside as "}, 5,
+     [] { return CachedBlock(kDataId, 0, -1) + "x"; }},
     {"random_bytes_as_cache_are_kept_aside", nullptr, nullptr, 0, false, 0,
      {"42.cache is refused: it holds the block of data id ", "; its flags are 0 or 1, not SOK ",
       "is no real time; kept aside as "},
@@ -208,6 +235,72 @@ void PrintTo(const StorageFault& fault, std::ostream* out) { *out << fault.name;
 
 INSTANTIATE_TEST_SUITE_P(Table, StorageFaults, ::testing::ValuesIn(kStorageFaults),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// ---- Values the module reads in part -----------------------------------------------
+
+// A UPS on a pseudo-terminal that the test answers itself, for an answer the
+// simulator never sends: the status answer to each "RS\r", `data` to each "RD\r".
+class ScriptedUps {
+public:
+    ScriptedUps(const std::string& link, const std::string& data)
+        : master_(posix_openpt(O_RDWR | O_NOCTTY))
+    {
+        grantpt(master_);
+        unlockpt(master_);
+        terminal_ = open(ptsname(master_), O_RDWR | O_NOCTTY);  // kept open: no hang-up
+        fs::create_symlink(ptsname(master_), link);
+        thread_ = std::thread([this, data] {
+            const std::string status = ups_answers::StatusAnswer(ups_answers::OnLine());
+            for (char byte = 0; !stop_;) {
+                pollfd in{master_, POLLIN, 0};
+                if (poll(&in, 1, 20) == 1 && read(master_, &byte, 1) == 1 && byte == '\r') {
+                    const std::string& answer = (said_++ % 2 == 0) ? status : data;
+                    stop_ = stop_ || write(master_, answer.data(), answer.size()) < 0;
+                }
+            }
+        });
+    }
+    ~ScriptedUps()
+    {
+        stop_ = true;
+        thread_.join();
+        close(terminal_);
+        close(master_);
+    }
+
+private:
+    int master_;
+    int terminal_ = -1;
+    unsigned int said_ = 0;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+TEST_F(EndToEnd, ValuesTheModuleStoresInPartOrNotFiniteAreNamedOnTheirCycle)
+{
+    std::vector<ups_answers::Line> lines = ups_answers::DataLines(ups_answers::OnLine());
+    lines[0].value = "230.5V";
+    lines[9].value = "nan";
+    ScriptedUps ups(line, ups_answers::Join(lines));
+    Events events;
+    EXPECT_EQ(RunHost(WriteConfig(2.0), 2, events, {"--trace", "--module-output", "/dev/null"}),
+              0)
+        << Errors();
+
+    const Events warnings = Of(events, "warning");
+    EXPECT_EQ(Cycles(warnings), (std::vector<unsigned int>{1, 2}));
+    EXPECT_EQ(warnings.at(0)["detail"].asString(),
+              "values only in part a number or not finite, stored as the module read them: "
+              "DVIA \"230.5V\" stored as 230.5 (only \"230.5\" of it is a number); DTMP "
+              "\"nan\" stored as nan (no finite number)");
+    EXPECT_EQ(Of(events, "trace").at(3)["bytes"].asString().rfind("DVIA230.5V\\r\\n", 0), 0u)
+        << "the trace shows the answer as it came";
+    float stored[2];
+    std::memcpy(&stored[0], History().data() + 4 + 5, sizeof(float));   // DVIA
+    std::memcpy(&stored[1], History().data() + 4 + 41, sizeof(float));  // DTMP
+    EXPECT_EQ(stored[0], 230.5f);
+    EXPECT_TRUE(std::isnan(stored[1]));
+}
 
 // ---- Port faults -------------------------------------------------------------------
 

@@ -2,6 +2,7 @@
 // its own upsd (and upsmon) on a private folder and port, never the system's,
 // and reads what upsc, upsmon and a raw client on the driver socket see while
 // upssim plays a scenario.
+#include <grp.h>
 #include <pwd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -17,8 +18,7 @@
 #include <thread>
 #include <vector>
 
-#include "tests/e2e/HostFixture.h"
-#include "tests/e2e/LoopbackPort.h"
+#include "tests/e2e/NutFixture.h"
 #include "tools/common/CommandLine.h"
 #include "tools/common/JsonKeys.h"
 
@@ -28,97 +28,9 @@ using namespace e2e;
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-constexpr const char* kUpsd = "/lib/nut/upsd";
-constexpr const char* kUpsmon = "/lib/nut/upsmon";
-constexpr const char* kUpsc = "/usr/bin/upsc";
-
-// What upsc said: its variables, or its error ("Error: Data stale").
-struct Upsc {
-    int status = -1;
-    std::map<std::string, std::string> variables;
-    std::string error;
-};
-
-std::string UserName()
-{
-    const passwd* user = getpwuid(geteuid());
-    return user != nullptr ? user->pw_name : "root";
-}
-
-// A client of a driver socket, as a hostile local user might be.
-class RawClient {
-public:
-    explicit RawClient(const std::string& path) : fd_(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0))
-    {
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        path.copy(address.sun_path, sizeof(address.sun_path) - 1);
-        connected_ = connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
-    }
-    ~RawClient() { close(fd_); }
-
-    bool Connected() const { return connected_; }
-    void Send(const std::string& text) const { (void)!send(fd_, text.data(), text.size(), MSG_NOSIGNAL); }
-
-    // What came until `until` is in it, the server closed or the limit passed.
-    std::string ReadUntil(const std::string& until, std::chrono::milliseconds limit = seconds(20))
-    {
-        const auto deadline = Clock::now() + limit;
-        while (!closed_ && got_.find(until) == std::string::npos) {
-            pollfd in{fd_, POLLIN, 0};
-            if (poll(&in, 1, 100) <= 0) {
-                if (Clock::now() >= deadline) {
-                    break;
-                }
-                continue;
-            }
-            char bytes[4096];
-            const ssize_t n = recv(fd_, bytes, sizeof(bytes), 0);
-            if (n <= 0) {
-                closed_ = true;
-                break;
-            }
-            got_.append(bytes, static_cast<std::size_t>(n));
-        }
-        return got_;
-    }
-    // True once the server has closed the connection (read until then).
-    bool ClosedByServer(std::chrono::milliseconds limit = seconds(20))
-    {
-        ReadUntil("\x01never\x01", limit);
-        return closed_;
-    }
-
-private:
-    int fd_;
-    bool connected_ = false;
-    bool closed_ = false;
-    std::string got_;
-};
-
-class Nut : public EndToEnd {
+// upsd serving what smdhost --nut serves, as ups.conf of smdhost --print-ups-conf says.
+class Nut : public NutServer {
 protected:
-    int port = FreePort();
-    std::string nut_dir;  // the host's NUT folder and upsd's state folder
-    std::string etc;      // upsd's configuration
-    std::unique_ptr<Child> upsd;
-
-    void SetUp() override
-    {
-        EndToEnd::SetUp();
-        nut_dir = dir + "/nut";
-        etc = dir + "/etc";
-        fs::create_directories(etc);
-        ASSERT_TRUE(fs::exists(kUpsd) && fs::exists(kUpsc))
-            << "Network UPS Tools is missing: cmake/install-deps.sh nut installs it";
-    }
-
-    void TearDown() override
-    {
-        upsd.reset();
-        EndToEnd::TearDown();
-    }
-
     // Devices on the simulated line (or their own), polled every 0.3 s.
     std::string Config(Json::Value devices = Json::Value(), double answer_timeout = 0.5)
     {
@@ -132,7 +44,11 @@ protected:
         return WriteConfig(answer_timeout, devices);
     }
 
-    std::vector<std::string> Serving() const { return {"--nut", nut_dir}; }
+    // upsd runs as this test's user, whose group the NUT folder takes.
+    std::vector<std::string> Serving() const
+    {
+        return {"--nut", nut_dir, "--nut-user", UserName(), "--nut-group", GroupName()};
+    }
 
     // NUT's files as upsd reads them, ups.conf as smdhost prints it.
     void WriteUpsdFiles(const std::string& config)
@@ -143,87 +59,8 @@ protected:
             ups_conf += *line + "\n";
         }
         ASSERT_EQ(print.Wait(seconds(10)), 0) << ReadFile(dir + "/print.err");
-        std::ofstream(etc + "/ups.conf") << ups_conf;
-        std::ofstream(etc + "/upsd.conf") << "LISTEN 127.0.0.1 " << port << "\n";
-        std::ofstream(etc + "/upsd.users") << "[mon]\n  password = secret\n  upsmon primary\n";
-        for (const char* file : {"/ups.conf", "/upsd.conf", "/upsd.users"}) {
-            chmod((etc + file).c_str(), 0600);
-        }
+        WriteNutFiles(ups_conf);
     }
-
-    std::function<void()> NutEnvironment() const
-    {
-        return [this] {
-            setenv("NUT_CONFPATH", etc.c_str(), 1);
-            setenv("NUT_STATEPATH", nut_dir.c_str(), 1);
-        };
-    }
-
-    // upsd on its own folder and port; waits until it answers.
-    void StartUpsd()
-    {
-        fs::create_directories(nut_dir);
-        upsd = std::make_unique<Child>(std::vector<std::string>{kUpsd, "-u", UserName(), "-F"},
-                                       dir + "/upsd.err", NutEnvironment());
-        for (const auto deadline = Clock::now() + seconds(20); Clock::now() < deadline;) {
-            if (RunUpsc({"-l", "127.0.0.1:" + std::to_string(port)}).status == 0) {
-                return;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
-        FAIL() << "upsd did not come up: " << ReadFile(dir + "/upsd.err");
-    }
-
-    Upsc RunUpsc(std::vector<std::string> args)
-    {
-        args.insert(args.begin(), kUpsc);
-        const std::string errors = dir + "/upsc.err";
-        fs::remove(errors);
-        Child upsc(args, errors);
-        Upsc said;
-        for (auto line = upsc.ReadLine(seconds(10)); line; line = upsc.ReadLine(seconds(10))) {
-            const std::size_t colon = line->find(": ");
-            said.variables[line->substr(0, colon)] =
-                colon == std::string::npos ? "" : line->substr(colon + 2);
-        }
-        said.status = upsc.Wait(seconds(10));
-        said.error = ReadFile(errors);
-        return said;
-    }
-
-    Upsc Query(const std::string& ups) { return RunUpsc({ups + "@127.0.0.1:" + std::to_string(port)}); }
-
-    // Asks upsc until `wanted` holds of what it says (20 s at most).
-    template <typename Wanted>
-    Upsc QueryUntil(const std::string& ups, Wanted wanted)
-    {
-        Upsc said;
-        for (const auto deadline = Clock::now() + seconds(20); Clock::now() < deadline;) {
-            said = Query(ups);
-            if (wanted(said)) {
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        return said;
-    }
-
-    Upsc QueryStatus(const std::string& ups, const std::string& status)
-    {
-        return QueryUntil(ups, [&](const Upsc& said) {
-            return said.status == 0 && said.variables.count("ups.status") &&
-                   said.variables.at("ups.status") == status;
-        });
-    }
-
-    Upsc QueryStale(const std::string& ups)
-    {
-        return QueryUntil(ups, [](const Upsc& said) {
-            return said.error.find("Data stale") != std::string::npos;
-        });
-    }
-
-    std::string Socket(const std::string& ups = "ups-nut") const { return nut_dir + "/smdhost-" + ups; }
 };
 
 // The variable of each value under the default names, in the block's order.
@@ -238,18 +75,6 @@ const std::map<std::string, std::string> kDefaultNames = {
     {"DVBL", "experimental.battery.dvbl"},
 };
 
-// The scenario's steps: each held for four polls, so that upsc sees each.
-const char* const kWalk = R"({"steps": [
-    {"name": "on line", "polls": 4},
-    {"name": "mains fails", "polls": 4, "flags": {"SUF": 1, "SBM": 1},
-     "values": {"DVIA": 0, "DVIB": 0, "DVIC": 0, "DVBT": 48.2}},
-    {"name": "low battery", "polls": 4, "flags": {"SBL": 1}, "values": {"DVBT": 45.8}},
-    {"name": "mains back", "polls": 4, "flags": {"SUF": 0, "SBM": 0, "SBL": 0},
-     "values": {"DVIA": 230.5, "DVIB": 229.8, "DVIC": 231.1, "DVBT": 53.8}},
-    {"name": "bypass", "polls": 4, "flags": {"SBP": 1}},
-    {"name": "UPS fault", "polls": 4, "flags": {"SOK": 1}},
-    {"name": "all clear", "polls": 4, "flags": {"SOK": 0, "SBP": 0}}]})";
-
 // ---- What upsc shows follows the blocks ------------------------------------------------
 
 TEST_F(Nut, UpscShowsTheStatusWordsAsTheFlagsChangeAndTheValuesOfThePublishedBlocks)
@@ -260,8 +85,7 @@ TEST_F(Nut, UpscShowsTheStatusWordsAsTheFlagsChangeAndTheValuesOfThePublishedBlo
     StartUpsd();
     auto host = StartHost(config, "28", Serving());
 
-    const std::vector<std::string> kStatuses = {"OL", "OB", "OB LB", "OL", "OL BYPASS",
-                                                "OL BYPASS ALARM", "OL"};
+    const std::vector<std::string>& kStatuses = kWalkStatuses;
     std::vector<std::string> seen;
     Events events;
     Json::Value flags;
@@ -317,7 +141,16 @@ TEST_F(Nut, UpsmonAsPrimaryIsToldOnBatteryAndLowBatteryAndRunsItsShutdownCommand
     chmod((etc + "/upsmon.conf").c_str(), 0600);
     // upsmon logged in before the host polls, so that it sees "on battery" alone whatever its
     // start costs; seeing OB LB at its first look, it tells LOWBATT before ONBATT.
-    Child upsmon({kUpsmon, "-F", "-p"}, dir + "/upsmon.err", NutEnvironment());
+    // upsmon keeps its pid file in the system's /run/nut whatever NUT_STATEPATH says, and
+    // refuses to start beside another upsmon: run as root, it gets a /run/nut of its own.
+    std::vector<std::string> run_upsmon{kUpsmon, "-F", "-p"};
+    if (geteuid() == 0 && fs::is_directory("/run/nut")) {
+        fs::create_directories(dir + "/upsmon-run");
+        run_upsmon = {"/usr/bin/unshare", "-m", "/bin/sh", "-c",
+                      "mount --bind \"$1\" /run/nut && exec " + std::string(kUpsmon) + " -F -p", "sh",
+                      dir + "/upsmon-run"};
+    }
+    Child upsmon(run_upsmon, dir + "/upsmon.err", NutEnvironment());
     const std::string clients = "ups-nut@127.0.0.1:" + std::to_string(port);
     for (const auto deadline = Clock::now() + seconds(20);
          RunUpsc({"-c", clients}).variables.count("127.0.0.1") == 0 && Clock::now() < deadline;) {
@@ -372,6 +205,13 @@ TEST_F(Nut, RestartedUpsdAndRestartedHostReconnectWithTheWholeStateAndACachedBlo
     upsd.reset();  // killed mid-run, started again
     StartUpsd();
     EXPECT_EQ(QueryStatus("ups-nut", "OB").variables, before.variables);
+    Events told;
+    std::vector<std::string> upsd_states;
+    while (upsd_states.size() < 3 && ReadUntil(*host, told, "upsd")) {
+        upsd_states.push_back(told.back()["state"].asString());
+        EXPECT_EQ(told.back()["process"].asString().rfind("upsd (pid ", 0), 0u) << told.back();
+    }
+    EXPECT_EQ(upsd_states, (std::vector<std::string>{"connected", "disconnected", "connected"}));
 
     host->Signal(SIGTERM);
     EXPECT_EQ(host->Wait(seconds(10)), 0);
@@ -433,9 +273,10 @@ TEST_F(Nut, TwoDevicesAreTwoUpsesEachWithItsOwnState)
     EXPECT_EQ(b.variables.count("battery.charge") + b.variables.count("ups.load"), 0u);
     EXPECT_EQ(b.variables.at("ups.id"), "12");
     EXPECT_EQ(b.variables.at("ups.alarm"), "supply by bypass");
-    const Upsc listed = RunUpsc({"-l", "127.0.0.1:" + std::to_string(port)});
+    Upsc listed = RunUpsc({"-L", "127.0.0.1:" + std::to_string(port)});
     EXPECT_EQ(listed.variables.size(), 2u);
-    EXPECT_EQ(listed.variables.count("room-a") + listed.variables.count("room-b"), 2u);
+    EXPECT_EQ(listed.variables["room-a"], "data id 11 on " + line) << "the desc of --print-ups-conf";
+    EXPECT_EQ(listed.variables["room-b"], "data id 12 on " + dir + "/ups2");
 }
 
 // ---- A hostile local client ---------------------------------------------------------------

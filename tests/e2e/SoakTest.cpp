@@ -68,7 +68,7 @@ void PrintTo(const Soak& soak, std::ostream* out) { *out << soak.name; }
 
 class Soaks : public EndToEnd, public ::testing::WithParamInterface<Soak> {
 protected:
-    // The cache is flushed to disk every cycle, which on a disk costs more
+    // The history is flushed to disk every cycle, which on a disk costs more
     // than the cycle itself; in memory it costs nothing, and what is measured
     // here is the host.
     void SetUp() override

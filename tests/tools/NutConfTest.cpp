@@ -107,6 +107,7 @@ user = root
 	answer_timeout = 1.5
 	module = lib/quillmarups.so
 	settings = /etc/smdhost/ups-a.json
+	state_dir = /var/lib/smdhost/a
 	desc = "Server room"
 	group = nutgroup
 	nolock
@@ -130,6 +131,7 @@ TEST(NutDriverConfig, SectionGlobalLinesAndCommandLineEachHoldInTurn)
     EXPECT_EQ(config.answer_timeout, 1500ms);
     EXPECT_EQ(config.module, "/etc/nut/lib/quillmarups.so") << "taken from the file's folder";
     EXPECT_EQ(config.settings, "/etc/smdhost/ups-a.json");
+    EXPECT_EQ(config.state_dir, "/var/lib/smdhost/a");
     EXPECT_EQ(config.description, "from -x");
     EXPECT_EQ(config.user, "root") << "a global line reaches the section";
     EXPECT_EQ(config.group, "nutgroup");

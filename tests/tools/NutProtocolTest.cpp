@@ -211,8 +211,8 @@ TEST(NutMapping, UpsNamesNutCannotTakeAreToldWhy)
     for (const char* bad : {"", "ups room", "ups@host", "a:b", "default", "ups/1", "-ups"}) {
         EXPECT_NE(nut::UpsNameProblem(bad), "") << bad;
     }
-    EXPECT_EQ(nut::UpsConfSection("ups-1", "/dev/tty USB0"),
-              "[ups-1]\n\tdriver = smdhost\n\tport = \"/dev/tty USB0\"\n");
+    EXPECT_EQ(nut::UpsConfSection("ups-1", {{"port", "/dev/tty USB0"}, {"data_id", "7"}}),
+              "[ups-1]\n\tdriver = smdhost\n\tport = \"/dev/tty USB0\"\n\tdata_id = 7\n");
 }
 
 }  // namespace

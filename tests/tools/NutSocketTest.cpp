@@ -1,7 +1,7 @@
 // The driver socket in a folder as NUT keeps it: the folder rules for NUT's
 // group, the NUT user's way to the socket, a socket made without a link
-// swapped in changing another file, who keeps a place on a full socket, and
-// data that goes stale when the cycles stop.
+// swapped in changing another file, who keeps a place on a full socket, data
+// that goes stale when the cycles stop, and upsd's dump before any change.
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pwd.h>
@@ -14,7 +14,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "tools/nut/Account.h"
 #include "tools/nut/Room.h"
@@ -263,3 +266,64 @@ TEST_F(NutFolder, UpsWithoutCompletedCyclesGoesStaleOnItsTimerWithoutBeingTold)
 }
 
 }  // namespace
+
+namespace {
+
+// What the server told of upsd's connections, from its thread.
+class UpsdWatch {
+public:
+    void Take(const nut::Server::Upsd& upsd)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        told_.push_back(upsd);
+    }
+    // What was told once `count` things were (20 s at most).
+    std::vector<nut::Server::Upsd> Until(std::size_t count)
+    {
+        for (int waited = 0; waited < 2000; ++waited) {
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                if (told_.size() >= count) {
+                    return told_;
+                }
+            }
+            std::this_thread::sleep_for(10ms);
+        }
+        std::lock_guard<std::mutex> lock(mutex_);
+        return told_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::vector<nut::Server::Upsd> told_;
+};
+
+}  // namespace
+
+TEST_F(NutFolder, UpsdGetsItsDumpBeforeAnyChangeAndItsComingAndGoingIsTold)
+{
+    const nut::Variables fixed = {{"device.type", "ups"}, {"ups.model", "Rack 7"}};
+    nut::Server server({{"ups", fixed}}, ::geteuid());
+    UpsdWatch watch;
+    server.WatchUpsd([&watch](const nut::Server::Upsd& upsd) { watch.Take(upsd); });
+    const nut::Server::Opened opened = server.Open(dir, {});
+    ASSERT_TRUE(opened.ok) << opened.error;
+    server.Start();
+    {
+        Client upsd(opened.sockets.front());
+        ASSERT_EQ(watch.Until(1).size(), 1u);
+        nut::Variables live = fixed;
+        live["ups.status"] = "OL";
+        server.Publish(0, live, true);  // a change before upsd has asked for anything
+        upsd.Send("DUMPALL\n");
+        EXPECT_EQ(upsd.ReadUntil("DUMPDONE\n"),
+                  "SETINFO device.type \"ups\"\nSETINFO ups.model \"Rack 7\"\n"
+                  "SETINFO ups.status \"OL\"\nDATAOK\nDUMPDONE\n")
+            << "upsd must not take the data for usable before it has all of it";
+    }
+    const std::vector<nut::Server::Upsd> told = watch.Until(2);
+    ASSERT_EQ(told.size(), 2u);
+    EXPECT_TRUE(told[0].connected);
+    EXPECT_FALSE(told[1].connected);
+    EXPECT_EQ(told[0].process, "tools_tests (pid " + std::to_string(::getpid()) + ")");
+}

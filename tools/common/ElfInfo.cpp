@@ -8,21 +8,54 @@
 
 namespace {
 
-constexpr std::size_t kMostRead = 64u << 20;  // a module is far smaller
+// The most of one part (the section table, the section names, .comment) that
+// is read: a module's are a few kilobytes.
+constexpr std::uint64_t kMostPart = 4u << 20;
 
-// A field of `size` bytes at `offset`, in the file's byte order; 0 past the end.
-std::uint64_t Field(const std::string& file, std::uint64_t offset, int size, bool little)
+// A field of `size` bytes at `offset` of `bytes`, in the file's byte order; 0 past the end.
+std::uint64_t Field(const std::string& bytes, std::uint64_t offset, int size, bool little)
 {
-    if (offset + size > file.size()) {
+    if (offset + size > bytes.size()) {
         return 0;
     }
     std::uint64_t value = 0;
     for (int i = 0; i < size; ++i) {
-        const auto byte = static_cast<unsigned char>(file[offset + (little ? i : size - 1 - i)]);
+        const auto byte = static_cast<unsigned char>(bytes[offset + (little ? i : size - 1 - i)]);
         value |= std::uint64_t{byte} << (8 * i);
     }
     return value;
 }
+
+// The parts of a file the reading needs, read where they stand: smdhost reads
+// its module at every start, on a board too, and the whole file would cost
+// its size in memory and time.
+class FileParts {
+public:
+    explicit FileParts(const std::string& path) : in_(path, std::ios::binary)
+    {
+        in_.seekg(0, std::ios::end);
+        size_ = in_ ? static_cast<std::uint64_t>(in_.tellg()) : 0;
+    }
+
+    bool IsOpen() const { return in_.is_open(); }
+
+    // `size` bytes at `offset`; "" when they are not all in the file or too many.
+    std::string At(std::uint64_t offset, std::uint64_t size)
+    {
+        if (size > kMostPart || offset > size_ || size > size_ - offset) {
+            return "";
+        }
+        std::string bytes(static_cast<std::size_t>(size), '\0');
+        in_.clear();
+        in_.seekg(static_cast<std::streamoff>(offset));
+        in_.read(&bytes[0], static_cast<std::streamsize>(size));
+        return in_.gcount() == static_cast<std::streamsize>(size) ? bytes : "";
+    }
+
+private:
+    std::ifstream in_;
+    std::uint64_t size_ = 0;
+};
 
 struct Section {
     std::uint64_t name;
@@ -30,45 +63,50 @@ struct Section {
     std::uint64_t size;
 };
 
-// Section `index` of the table, for the two classes' layouts.
-Section SectionAt(const std::string& file, const ElfInfo& info, std::uint64_t table,
-                  std::uint64_t entry_size, std::uint64_t index)
+// Section `index` of the section table `table`, for the two classes' layouts.
+Section SectionAt(const std::string& table, const ElfInfo& info, std::uint64_t entry_size,
+                  std::uint64_t index)
 {
-    const std::uint64_t at = table + index * entry_size;
+    const std::uint64_t at = index * entry_size;
     const bool le = info.little_endian;
     if (info.bits == 32) {
-        return {Field(file, at, 4, le), Field(file, at + 16, 4, le), Field(file, at + 20, 4, le)};
+        return {Field(table, at, 4, le), Field(table, at + 16, 4, le), Field(table, at + 20, 4, le)};
     }
-    return {Field(file, at, 4, le), Field(file, at + 24, 8, le), Field(file, at + 32, 8, le)};
+    return {Field(table, at, 4, le), Field(table, at + 24, 8, le), Field(table, at + 32, 8, le)};
 }
 
-void ReadComments(const std::string& file, ElfInfo& info)
+// The NUL-separated texts of `text`, each added to `comments`.
+void AddTexts(const std::string& text, std::vector<std::string>& comments)
+{
+    for (std::size_t start = 0; start < text.size();) {
+        const std::size_t end = std::min(text.find('\0', start), text.size());
+        if (end > start) {
+            comments.push_back(text.substr(start, end - start));
+        }
+        start = end + 1;
+    }
+}
+
+void ReadComments(FileParts& file, const std::string& header, ElfInfo& info)
 {
     const bool le = info.little_endian;
     const bool wide = info.bits == 64;
-    const std::uint64_t table = Field(file, wide ? 40 : 32, wide ? 8 : 4, le);
-    const std::uint64_t entry_size = Field(file, wide ? 58 : 46, 2, le);
-    const std::uint64_t count = Field(file, wide ? 60 : 48, 2, le);
-    const std::uint64_t names_index = Field(file, wide ? 62 : 50, 2, le);
-    if (table == 0 || entry_size == 0 || names_index >= count) {
+    const std::uint64_t table_at = Field(header, wide ? 40 : 32, wide ? 8 : 4, le);
+    const std::uint64_t entry_size = Field(header, wide ? 58 : 46, 2, le);
+    const std::uint64_t count = Field(header, wide ? 60 : 48, 2, le);
+    const std::uint64_t names_index = Field(header, wide ? 62 : 50, 2, le);
+    if (table_at == 0 || entry_size == 0 || names_index >= count) {
         return;
     }
-    const Section names = SectionAt(file, info, table, entry_size, names_index);
-    for (std::uint64_t i = 0; i < count; ++i) {
-        const Section section = SectionAt(file, info, table, entry_size, i);
-        const std::uint64_t name_at = names.offset + section.name;
-        if (name_at >= file.size() || file.compare(name_at, 9, ".comment\0", 9) != 0 ||
-            section.offset + section.size > file.size()) {
+    const std::string table = file.At(table_at, count * entry_size);
+    const Section names_section = SectionAt(table, info, entry_size, names_index);
+    const std::string names = file.At(names_section.offset, names_section.size);
+    for (std::uint64_t i = 0; i < count && !table.empty(); ++i) {
+        const Section section = SectionAt(table, info, entry_size, i);
+        if (section.name >= names.size() || names.compare(section.name, 9, ".comment\0", 9) != 0) {
             continue;
         }
-        const std::string text = file.substr(section.offset, section.size);
-        for (std::size_t start = 0; start < text.size();) {
-            const std::size_t end = std::min(text.find('\0', start), text.size());
-            if (end > start) {
-                info.comments.push_back(text.substr(start, end - start));
-            }
-            start = end + 1;
-        }
+        AddTexts(file.At(section.offset, section.size), info.comments);
     }
 }
 
@@ -76,31 +114,25 @@ void ReadComments(const std::string& file, ElfInfo& info)
 
 bool ReadElfInfo(const std::string& path, ElfInfo& info, std::string& error)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    FileParts file(path);
+    if (!file.IsOpen()) {
         error = std::strerror(errno);
         return false;
     }
-    // As much as the file holds: smdhost reads its module at every start,
-    // on a board too, where a buffer of the most would be resident memory.
-    in.seekg(0, std::ios::end);
-    const std::streamoff size = in.tellg();
-    in.seekg(0, std::ios::beg);
-    std::string file;
-    file.resize(static_cast<std::size_t>(std::max<std::streamoff>(
-        0, std::min<std::streamoff>(size, static_cast<std::streamoff>(kMostRead)))));
-    in.read(&file[0], static_cast<std::streamsize>(file.size()));
-    file.resize(static_cast<std::size_t>(in.gcount()));
-    if (file.size() < 52 || file.compare(0, 4, "\x7f" "ELF") != 0 || (file[4] != 1 && file[4] != 2) ||
-        (file[5] != 1 && file[5] != 2)) {
+    std::string header = file.At(0, 64);
+    if (header.empty()) {
+        header = file.At(0, 52);  // the smallest header, of a 32-bit file
+    }
+    if (header.size() < 52 || header.compare(0, 4, "\x7f" "ELF") != 0 ||
+        (header[4] != 1 && header[4] != 2) || (header[5] != 1 && header[5] != 2)) {
         error = "it is no ELF file";
         return false;
     }
     info = ElfInfo{};
-    info.bits = file[4] == 1 ? 32 : 64;
-    info.little_endian = file[5] == 1;
-    info.machine = static_cast<unsigned int>(Field(file, 18, 2, info.little_endian));
-    ReadComments(file, info);
+    info.bits = header[4] == 1 ? 32 : 64;
+    info.little_endian = header[5] == 1;
+    info.machine = static_cast<unsigned int>(Field(header, 18, 2, info.little_endian));
+    ReadComments(file, header, info);
     return true;
 }
 

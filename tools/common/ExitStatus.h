@@ -12,12 +12,15 @@ namespace smdhost {
 // does not answer as the module reads it
 constexpr int kDeviceFailed = 1;
 // options, configuration, a state folder the user may not write or make, two
-// devices on one port, module
+// devices on one port, module, a device's state files another host holds
 constexpr int kCannotStart = 2;
 constexpr int kNotStored = 3;  // a block was not stored, or a state file was refused
 // a port is held by another program, is no terminal, may not be opened by the
 // user, or is named without its /dev/
 constexpr int kPortRefused = 4;
+// -a NAME -k: the UPS has no power-off command (the failure status of NUT's
+// drivers, which upsdrvctl shutdown reports)
+constexpr int kNoPowerOff = 1;
 }  // namespace smdhost
 
 namespace smdhist {

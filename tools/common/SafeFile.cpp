@@ -1,5 +1,6 @@
 #include "tools/common/SafeFile.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
@@ -9,6 +10,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -20,6 +22,16 @@ namespace {
 
 constexpr mode_t kFolderMode = 0755;
 constexpr int kTemporaryAttempts = 16;
+constexpr std::size_t kSuffixDigits = 12;  // RandomSuffix's
+
+// The name of a temporary file of Replace(name), before its suffix.
+std::string TemporaryPrefix(const std::string& name) { return "." + name + ".tmp-"; }
+
+bool IsSuffix(const std::string& text)
+{
+    return text.size() == kSuffixDigits &&
+           text.find_first_not_of("0123456789abcdef") == std::string::npos;
+}
 
 std::string Octal(mode_t mode)
 {
@@ -281,7 +293,7 @@ bool IsOwnRegularFile(int fd, const std::string& path, Error& error)
     return true;
 }
 
-int Folder::OpenAppend(const std::string& name, mode_t mode, Error& error) const
+int Folder::OpenAppend(const std::string& name, mode_t mode, Error& error, bool readable) const
 {
     struct stat st {};
     if (::fstatat(fd_, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && !Unfit(st).empty()) {
@@ -289,8 +301,9 @@ int Folder::OpenAppend(const std::string& name, mode_t mode, Error& error) const
         return -1;
     }
     // Non-blocking, so that a FIFO put in between cannot hold the open.
+    const int access = readable ? O_RDWR : O_WRONLY;
     const int fd = ::openat(fd_, name.c_str(),
-                            O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
+                            access | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
                             mode);
     if (fd < 0) {
         if (errno == ELOOP || errno == ENXIO || errno == EISDIR) {
@@ -335,6 +348,12 @@ Folder::Read Folder::ReadSmall(const std::string& name, std::size_t limit, std::
         ::close(fd);
         return Read::Failed;
     }
+    if (::fstat(fd, &st) == 0 && static_cast<std::uint64_t>(st.st_size) > limit) {
+        ::close(fd);
+        Failed(error, EFBIG, PathOf(name) + " holds " + std::to_string(st.st_size) +
+                                 " bytes, more than " + std::to_string(limit));
+        return Read::Failed;
+    }
     bytes.assign(limit + 1, '\0');
     std::size_t got = 0;
     for (ssize_t n; got < bytes.size(); got += static_cast<std::size_t>(n)) {
@@ -365,7 +384,7 @@ int Folder::MakeTemporary(const std::string& name, mode_t mode, std::string& tem
                           Error& error) const
 {
     for (int attempt = 0; attempt < kTemporaryAttempts; ++attempt) {
-        temporary = "." + name + ".tmp-" + RandomSuffix();
+        temporary = TemporaryPrefix(name) + RandomSuffix();
         const int fd = ::openat(fd_, temporary.c_str(),
                                 O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
         if (fd >= 0 || errno != EEXIST) {
@@ -409,6 +428,38 @@ bool Folder::Replace(const std::string& name, const void* data, std::size_t len,
     }
     if (::fsync(fd_) != 0) {
         return Failed(error, errno, "cannot flush the folder of " + PathOf(name));
+    }
+    return true;
+}
+
+std::vector<std::string> Folder::RemoveTemporaries(const std::string& name) const
+{
+    std::vector<std::string> removed;
+    const int fd = ::openat(fd_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* folder = fd < 0 ? nullptr : ::fdopendir(fd);
+    if (folder == nullptr) {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        return removed;
+    }
+    const std::string prefix = TemporaryPrefix(name);
+    while (const dirent* entry = ::readdir(folder)) {
+        const std::string found = entry->d_name;
+        // A link is removed, never followed; a folder is not removed.
+        if (found.rfind(prefix, 0) == 0 && IsSuffix(found.substr(prefix.size())) &&
+            ::unlinkat(fd_, found.c_str(), 0) == 0) {
+            removed.push_back(found);
+        }
+    }
+    ::closedir(folder);
+    return removed;
+}
+
+bool Folder::Flush(Error& error) const
+{
+    if (::fsync(fd_) != 0) {
+        return Failed(error, errno, "cannot flush the folder " + path_);
     }
     return true;
 }

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 // Files a tool writes for its user, safe against whoever else can write to
 // the same folder. A tool often runs as root and writes into /tmp or a folder
@@ -79,9 +80,11 @@ public:
     // The path of a file in the folder, for messages.
     std::string PathOf(const std::string& name) const;
 
-    // Opens `name` to append to, created with `mode` when missing. Answers
-    // the descriptor, or -1 with `error` set.
-    int OpenAppend(const std::string& name, mode_t mode, Error& error) const;
+    // Opens `name` to append to, created with `mode` when missing, and to
+    // read from when `readable` (to check its end). Answers the descriptor,
+    // or -1 with `error` set.
+    int OpenAppend(const std::string& name, mode_t mode, Error& error,
+                   bool readable = false) const;
 
     enum class Read { Missing, Done, Failed };
     // Reads `name` whole when it holds at most `limit` bytes.
@@ -92,6 +95,15 @@ public:
     // Folder and file are flushed to disk before it answers true.
     bool Replace(const std::string& name, const void* data, std::size_t len, mode_t mode,
                  Error& error) const;
+
+    // Removes the temporary files a Replace of `name` left when its writer
+    // was killed (".<name>.tmp-" and twelve hex digits) and answers their
+    // names. Only for a caller that knows no one replaces `name` now.
+    std::vector<std::string> RemoveTemporaries(const std::string& name) const;
+
+    // Flushes the folder's entries to disk: a file made or renamed in it
+    // survives a power loss once this answers true.
+    bool Flush(Error& error) const;
 
 private:
     bool Refuse(const std::string& name, Error& error) const;

@@ -24,7 +24,7 @@ const std::vector<std::string> kValueKeys = {
     "driver", "port", "desc", "sdorder", "maxstartdelay", "user", "group", "synchronous",
     "debug_min", "pollinterval",
     // this driver's
-    "module", "data_id", "answer_timeout", "settings"};
+    "module", "data_id", "answer_timeout", "settings", "state_dir"};
 const std::vector<std::string> kFlagKeys = {"nolock"};
 // What a global line before the first section tells a driver.
 const std::vector<std::string> kGlobalKeys = {"pollinterval", "user", "group"};
@@ -191,6 +191,8 @@ void Apply(DriverConfig& config, const Parameter& parameter, const std::string& 
         config.description = *parameter.value;
     } else if (key == "module" || key == "settings") {
         (key == "module" ? config.module : config.settings) = Path(parameter, file);
+    } else if (key == "state_dir") {
+        config.state_dir = Path(parameter, file);
     } else if (key == "data_id") {
         config.data_id = DataId(parameter);
     } else if (key == "pollinterval" || key == "answer_timeout") {

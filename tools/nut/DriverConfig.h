@@ -22,6 +22,7 @@ struct DriverConfig {
     std::chrono::milliseconds poll_interval{2000};
     std::chrono::milliseconds answer_timeout{3000};
     std::string settings;     // the JSON file of the device's settings; "" when not given
+    std::string state_dir;    // the folder of its history and cache; "" when not given
     std::string description;  // desc: device.description
     std::string user;         // user: the driver's user in NUT; "" when not given
     std::string group;        // group: the socket's group; "" when not given

@@ -540,9 +540,14 @@ std::string UpsNameProblem(const std::string& name)
 
 std::string SocketName(const std::string& ups) { return std::string(kDriverName) + "-" + ups; }
 
-std::string UpsConfSection(const std::string& ups, const std::string& port)
+std::string UpsConfSection(const std::string& ups,
+                           const std::vector<std::pair<std::string, std::string>>& parameters)
 {
-    return "[" + ups + "]\n\tdriver = " + kDriverName + "\n\tport = " + Word(port) + "\n";
+    std::string section = "[" + ups + "]\n\tdriver = " + kDriverName + "\n";
+    for (const auto& [key, value] : parameters) {
+        section += "\t" + key + " = " + Word(value) + "\n";
+    }
+    return section;
 }
 
 }  // namespace nut

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <json/value.h>
@@ -87,8 +88,10 @@ std::string UpsNameProblem(const std::string& name);
 // The driver socket's name for the UPS in the folder upsd looks in.
 std::string SocketName(const std::string& ups);
 
-// The ups.conf section that makes upsd look for the UPS's socket.
-std::string UpsConfSection(const std::string& ups, const std::string& port);
+// The ups.conf section that makes upsd look for the UPS's socket: driver,
+// then each parameter (`key = value`, quoted where NUT needs it).
+std::string UpsConfSection(const std::string& ups,
+                           const std::vector<std::pair<std::string, std::string>>& parameters);
 
 // The driver's name in ups.conf and in driver.name.
 constexpr const char* kDriverName = "smdhost";

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "tools/common/Diagnostics.h"
+#include "tools/common/ProcessName.h"
 #include "tools/nut/Mapping.h"
 #include "tools/nut/Room.h"
 #include "tools/nut/Words.h"
@@ -53,12 +54,15 @@ std::string TrackingId(const std::vector<std::string>& words)
     return tracking != words.end() && tracking + 1 != words.end() ? *(tracking + 1) : "";
 }
 
-// Whether the client at the other end of `fd` runs as `user`.
-bool RunsAs(int fd, const std::optional<uid_t>& user)
+// The process at the other end of `fd`, when it runs as `user`.
+std::optional<pid_t> PeerAs(int fd, const std::optional<uid_t>& user)
 {
     ucred peer{};
     socklen_t size = sizeof(peer);
-    return user && ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 && peer.uid == *user;
+    if (!user || ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0 || peer.uid != *user) {
+        return std::nullopt;
+    }
+    return peer.pid;
 }
 
 }  // namespace
@@ -69,8 +73,13 @@ struct Server::Connection {
     std::string in;
     std::string out;
     bool broadcast = true;
+    // Has sent a request: until then it takes no broadcasts, so that the
+    // dump upsd asks for first reaches it before any change, and upsd never
+    // takes the data for usable (DATAOK) while it has only the changes.
+    bool spoke = false;
     bool dumped = false;  // asked for everything, as upsd does first
     bool upsd = false;    // from the user upsd runs as
+    std::string process;  // who, when from upsd's user
     bool drop = false;
 };
 
@@ -205,7 +214,7 @@ void Queue(bool& drop, std::string& out, const std::string& lines)
 void Server::HandOut(std::vector<std::string>& pending)
 {
     for (const auto& connection : connections_) {
-        if (connection->broadcast && !pending[connection->ups].empty()) {
+        if (connection->broadcast && connection->spoke && !pending[connection->ups].empty()) {
             Queue(connection->drop, connection->out, pending[connection->ups]);
         }
     }
@@ -267,16 +276,27 @@ void Server::Accept(std::size_t ups)
         if (fd < 0) {
             return;
         }
-        const bool upsd = RunsAs(fd, upsd_user_);
-        if (!MakeRoom(ups, upsd)) {
+        const std::optional<pid_t> upsd = PeerAs(fd, upsd_user_);
+        if (!MakeRoom(ups, upsd.has_value())) {
             ::close(fd);
             continue;
         }
         auto connection = std::make_unique<Connection>();
         connection->fd = fd;
         connection->ups = ups;
-        connection->upsd = upsd;
+        connection->upsd = upsd.has_value();
+        if (upsd) {
+            connection->process = process_name::Described(*upsd);
+            Tell(*connection, true);
+        }
         connections_.push_back(std::move(connection));
+    }
+}
+
+void Server::Tell(const Connection& connection, bool connected) const
+{
+    if (connection.upsd && watch_) {
+        watch_({connection.ups, connected, connection.process});
     }
 }
 
@@ -366,6 +386,7 @@ bool Server::Receive(Connection& connection)
         }
         HandOut(pending);
     }
+    connection.spoke = connection.spoke || !requests.empty();
     for (const auto& words : requests) {
         Answer(connection, words, dump);
     }
@@ -410,9 +431,10 @@ void Server::Send()
             connection->drop = true;
         }
     }
-    const auto dropped = std::remove_if(connections_.begin(), connections_.end(), [](const auto& c) {
+    const auto dropped = std::remove_if(connections_.begin(), connections_.end(), [this](const auto& c) {
         if (c->drop) {
             ::close(c->fd);
+            Tell(*c, false);
         }
         return c->drop;
     });

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -22,7 +23,8 @@
 // client) connects to. A connection may ask for everything (DUMPALL, answered
 // with DUMPDONE at its end), PING (PONG), NOBROADCAST and BROADCAST; every
 // change of a UPS's state is pushed at once to its connections that take
-// broadcasts. Instant commands and SET are refused: this UPS has neither.
+// broadcasts, once they have sent a request (upsd's first is DUMPALL, whose
+// answer must come before any change). Instant commands and SET are refused: this UPS has neither.
 // A UPS whose cycles stop completing goes stale on a timer of its own.
 //
 // One thread of its own serves the sockets with poll(2); the device threads
@@ -57,6 +59,16 @@ public:
     // `upsd_user`: the user upsd runs as (UserId of the NUT user); without it
     // every connection is another user's.
     explicit Server(std::vector<Ups> upses, std::optional<uid_t> upsd_user = std::nullopt);
+
+    // A connection from upsd's user that came, or went (it closed, or was
+    // dropped); not told when the server stops.
+    struct Upsd {
+        std::size_t ups = 0;
+        bool connected = true;
+        std::string process;  // "upsd (pid 4242)", as it was when it connected
+    };
+    // Called on the server's own thread; given before Start.
+    void WatchUpsd(std::function<void(const Upsd&)> watch) { watch_ = std::move(watch); }
     Server(const Server&) = delete;
     Server& operator=(const Server&) = delete;
     ~Server();
@@ -88,6 +100,7 @@ private:
     void Serve();
     void Accept(std::size_t ups);
     bool MakeRoom(std::size_t ups, bool upsd);
+    void Tell(const Connection& connection, bool connected) const;
     int StaleTimeout();
     void CheckStale();
     bool Receive(Connection& connection);
@@ -109,6 +122,7 @@ private:
     // The server thread's alone.
     std::vector<std::string> names_;
     std::optional<uid_t> upsd_user_;
+    std::function<void(const Upsd&)> watch_;
     safe_file::Folder folder_;
     std::vector<std::unique_ptr<SocketFile>> sockets_;
     std::vector<std::unique_ptr<Connection>> connections_;

@@ -286,4 +286,19 @@ std::string Explain(const std::string& command, const std::string& fed, std::siz
     return early.empty() ? fault : early;
 }
 
+bool ValueText(const std::string& text, const char* tag, std::string& value)
+{
+    const auto rest_of_line = [&](std::size_t at) {
+        const std::size_t end = text.find_first_of("\r\n", at);
+        return end != std::string::npos && text.compare(end, 2, "\r\n") == 0;
+    };
+    const std::size_t at = FindFitting(text, tag, rest_of_line);
+    if (at == std::string::npos) {
+        return false;
+    }
+    const std::size_t start = at + std::strlen(tag);
+    value = text.substr(start, text.find("\r\n", start) - start);
+    return true;
+}
+
 }  // namespace answer_check

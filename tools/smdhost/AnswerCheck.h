@@ -27,4 +27,9 @@ std::string Explain(const std::string& command, const std::string& fed, std::siz
 // 7 are expected"), or "" when it is right or the command is unknown.
 std::string LineCount(const std::string& command, const std::string& fed);
 
+// The text the module converts for the data tag `tag` in the data answer
+// `text`: what follows the first place of the tag that its line's rest, up
+// to CR LF, follows. False when no place fits.
+bool ValueText(const std::string& text, const char* tag, std::string& value);
+
 }  // namespace answer_check

@@ -196,6 +196,11 @@ BenchConfig LoadBenchConfig(const std::string& path)
     return config;
 }
 
+void CheckDeviceSettings(const Json::Value& settings, const std::string& where)
+{
+    CheckSettings(settings, where);
+}
+
 DeviceConfig DefaultDevice(const std::string& port)
 {
     DeviceConfig device;

@@ -31,7 +31,7 @@ struct DeviceConfig {
     std::chrono::milliseconds answer_timeout{3000};
     nut::DeviceSettings nut = nut::DefaultSettings();  // how NUT shows it ("nut")
     std::uint64_t history_max_bytes = 0;          // rotated past this; 0: no limit
-    std::chrono::milliseconds cache_interval{0};  // see CacheWrites; 0: every block
+    std::chrono::milliseconds cache_interval{60000};  // see CacheWrites; 0: every block
 };
 
 struct BenchConfig {
@@ -46,6 +46,11 @@ struct BenchConfig {
 BenchConfig LoadBenchConfig(const std::string& path);
 // Throws json_keys::Mistake (a std::runtime_error) naming the key at fault.
 BenchConfig ParseBenchConfig(const Json::Value& root);
+
+// Checks a device's "settings" as the host reads them: their keys
+// (appSetting, thresholdSetting and the signals' keys) and the kinds the
+// module would read quietly wrong. Throws json_keys::Mistake after `where`.
+void CheckDeviceSettings(const Json::Value& settings, const std::string& where);
 
 // One device with default settings on `port`: what the host runs when it is
 // given a port and no configuration file.

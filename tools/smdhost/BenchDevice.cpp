@@ -11,6 +11,7 @@
 #include "tools/common/Escape.h"
 #include "tools/common/Plural.h"
 #include "tools/smdhost/AnswerCheck.h"
+#include "tools/smdhost/AnswerValues.h"
 #include "tools/smdhost/CacheCheck.h"
 #include "tools/smdhost/LineFeed.h"
 #include "tools/smdhost/StopSignal.h"
@@ -61,9 +62,9 @@ BenchDevice::BenchDevice(DeviceConfig config, const safe_file::Folder& state, Ev
     files_.LimitHistory(config_.history_max_bytes);
 }
 
-void BenchDevice::Warning(const std::string& detail)
+void BenchDevice::Warning(const std::string& detail, unsigned int cycle)
 {
-    log_.Tell(identity_, events::Message{events::Message::Level::Warning, detail});
+    log_.Tell(identity_, events::Message{events::Message::Level::Warning, detail, cycle});
 }
 
 void BenchDevice::Error(const std::string& detail)
@@ -97,14 +98,17 @@ bool BenchDevice::Start(const SMDSPDeviceProvider& provider)
     return true;
 }
 
-bool BenchDevice::OpenFiles()
+BenchDevice::Files BenchDevice::OpenFiles()
 {
     std::vector<std::string> warnings;
     safe_file::Error error;
     switch (files_.Open(warnings, error)) {
     case StateFiles::Opened::Refused:
         Error(error.text);
-        return false;
+        return Files::Refused;
+    case StateFiles::Opened::Held:
+        Error(error.text);
+        return Files::Held;
     case StateFiles::Opened::Failed:  // shown with the first block that cannot be stored
     case StateFiles::Opened::Ready:
         break;
@@ -112,11 +116,15 @@ bool BenchDevice::OpenFiles()
     for (const std::string& warning : warnings) {
         Warning(warning);
     }
-    return true;
+    return Files::Open;
 }
 
 void BenchDevice::ReloadCache()
 {
+    if (!files_.CacheFault().empty()) {
+        SetCacheAside(std::string(files_.CacheFault()));  // a copy: setting it aside clears it
+        return;
+    }
     if (!files_.HasCache()) {
         return;
     }
@@ -377,7 +385,12 @@ bool BenchDevice::Publish(SMDVDevice&, int type, const unsigned char* data, unsi
     }
     failures_.Completed();
     log_.Tell(identity_, events::Block::Of(events::Source::Poll, cycle_, type, data, len));
-    cache_.Published(std::string(reinterpret_cast<const char*>(data), len));
+    const std::string unusual = answer_values::Unusual(fed_);
+    if (!unusual.empty()) {
+        Warning("values only in part a number or not finite, stored as the module read them: " +
+                    unusual,
+                cycle_);
+    }
     return true;
 }
 
@@ -397,6 +410,8 @@ bool BenchDevice::StoreHistory(SMDVDevice&, const unsigned char* data, unsigned 
                                             config_.history_max_bytes});
     }
     history_report_.Stored();
+    // Only now: the cache never holds a block the history lacks.
+    cache_.Stored(std::string(reinterpret_cast<const char*>(data), len));
     return true;
 }
 

@@ -34,12 +34,16 @@ public:
     // false, with the error shown, when the module throws.
     bool Start(const SMDSPDeviceProvider& provider);
 
-    // Opens the history and reads the cache. False, with the error shown, when
-    // one of them is something other than a regular file of the user's own.
-    bool OpenFiles();
+    enum class Files { Open, Refused, Held };
+    // Takes the device's state files for this host, opens the history and
+    // reads the cache. Refused, with the error shown, when one of them is
+    // something other than a regular file of the user's own; Held when
+    // another host runs the device on them.
+    Files OpenFiles();
 
     // Hands the block kept by an earlier run to the driver, which publishes it
-    // again. A reload is no cycle and adds nothing to the history.
+    // again. A reload is no cycle and adds nothing to the history. A cache
+    // that cannot be read or fails the host's check is kept aside instead.
     void ReloadCache();
 
     // Takes the serial line for this host alone. False, with the error shown,
@@ -71,8 +75,8 @@ public:
     bool CheckBool(SMDVDevice&, const BoolAlarmCheck& check) override;
 
 private:
-    // Tells a warning or an error about the device.
-    void Warning(const std::string& detail);
+    // Tells a warning (about the cycle `cycle`, 0: none) or an error about the device.
+    void Warning(const std::string& detail, unsigned int cycle = 0);
     void Error(const std::string& detail);
     // Renames a cache that fails the host's check and says why.
     void SetCacheAside(const std::string& faults);

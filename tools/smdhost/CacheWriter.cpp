@@ -1,8 +1,8 @@
 #include "tools/smdhost/CacheWriter.h"
 
-void CacheWriter::Published(const std::string& block)
+void CacheWriter::Stored(const std::string& block)
 {
-    writes_.Published(block);
+    writes_.Stored(block);
     if (writes_.Due(block, CacheWrites::Clock::now())) {
         Store(block);
     }

@@ -8,9 +8,10 @@
 #include "tools/smdhost/FailureReport.h"
 #include "tools/smdhost/StateFiles.h"
 
-// A device's cache file as the host keeps it: each block a poll cycle
-// publishes is written when CacheWrites says it is due, through the state
-// files (replaced whole), and a cache that cannot be written is reported as
+// A device's cache file as the host keeps it: each block the history has
+// taken (appended and flushed) is written when CacheWrites says it is due,
+// through the state files (replaced whole), so the cache only ever holds a
+// block the history has; a cache that cannot be written is reported as
 // StorageReport says. Used from the device's thread only.
 class CacheWriter {
 public:
@@ -20,9 +21,9 @@ public:
     {
     }
 
-    // A block a poll cycle published.
-    void Published(const std::string& block);
-    // The end of the run: writes the last block published when the cache lacks it.
+    // A block the history took.
+    void Stored(const std::string& block);
+    // The end of the run: writes the last block stored when the cache lacks it.
     void Finish();
 
     // Blocks the cache could not take.

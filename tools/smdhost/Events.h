@@ -110,11 +110,12 @@ struct Rotated {
     std::uint64_t limit = 0;
 };
 
-// A warning or an error about a device.
+// A warning or an error about a device, or about one of its poll cycles.
 struct Message {
     enum class Level { Warning, Error };
     Level level = Level::Warning;
     std::string detail;
+    unsigned int cycle = 0;  // the cycle it is about; 0: none
 };
 
 // The host was asked to stop (a signal, or the output's reader gone).
@@ -158,9 +159,16 @@ struct Dropped {
     unsigned long long count = 0;
 };
 
+// upsd connected to the device's NUT socket, or went.
+struct Upsd {
+    bool connected = true;
+    std::string process;  // "upsd (pid 4242)"
+    std::string socket;
+};
+
 using Fact = std::variant<Started, PortOpened, Block, Alarm, CycleFailed, Stale, Failing,
                           Storage, Rotated, Message, Stopping, Summary, Bytes, Run, ModuleLine,
-                          Dropped>;
+                          Dropped, Upsd>;
 
 // One fact with the moment it happened and, for most, its device.
 struct Event {

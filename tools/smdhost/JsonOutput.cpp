@@ -119,6 +119,9 @@ const char* Add(const Rotated& e, Json::Value& json)
 const char* Add(const Message& e, Json::Value& json)
 {
     json["detail"] = e.detail;
+    if (e.cycle != 0) {
+        json["cycle"] = e.cycle;
+    }
     return e.level == Message::Level::Warning ? "warning" : "error";
 }
 
@@ -164,6 +167,14 @@ const char* Add(const Dropped& e, Json::Value& json)
 {
     json["count"] = static_cast<Json::UInt64>(e.count);
     return "dropped";
+}
+
+const char* Add(const Upsd& e, Json::Value& json)
+{
+    json["state"] = e.connected ? "connected" : "disconnected";
+    json["process"] = e.process;
+    json["socket"] = e.socket;
+    return "upsd";
 }
 
 const char* Add(const ModuleLine&, Json::Value&) { return nullptr; }

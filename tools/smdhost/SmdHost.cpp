@@ -25,18 +25,20 @@
 #include "tools/common/CommandLine.h"
 #include "tools/common/Diagnostics.h"
 #include "tools/common/ExitStatus.h"
-#include "host/HostLibrary.h"
 #include "tools/smdhost/BenchConfig.h"
 #include "tools/smdhost/BriefOutput.h"
 #include "tools/smdhost/BenchDevice.h"
 #include "tools/smdhost/EventLog.h"
 #include "tools/smdhost/HostOptions.h"
+#include "tools/smdhost/InstalledModule.h"
 #include "tools/smdhost/JsonOutput.h"
 #include "tools/smdhost/Module.h"
 #include "tools/smdhost/ModuleLines.h"
 #include "tools/smdhost/NutOutput.h"
 #include "tools/smdhost/PortProbe.h"
 #include "tools/smdhost/TextOutput.h"
+#include "tools/smdhost/Versions.h"
+#include "tools/smdhost/driver/DriverMode.h"
 #include "plugin/Provider.h"
 #include "tools/common/SafeFile.h"
 #include "tools/smdhost/StartChecks.h"
@@ -67,19 +69,19 @@ BenchConfig ReadConfig(const HostOptions& options)
     if (!options.nut_dir.empty()) {
         config.nut_dir = options.nut_dir;
     }
+    if (config.module.empty()) {
+        config.module = installed_module::Find();
+    }
     if (config.module.empty() && !options.print_ups_conf) {
-        throw std::runtime_error("no module: give --module or \"module\" in the configuration");
+        throw std::runtime_error("no module: give --module or \"module\" in the configuration "
+                                 "(none is installed beside smdhost)");
     }
     return config;
 }
 
 safe_file::FolderRules Rules(const HostOptions& options, bool create)
 {
-    safe_file::FolderRules rules;
-    rules.create = create;
-    rules.accept_shared = options.accept_shared;
-    rules.shared_hint = "--allow-shared-state-dir accepts it";
-    return rules;
+    return FolderRulesOf(options, create);
 }
 
 // The state folder, opened once for every file in it.
@@ -160,19 +162,10 @@ void AddOutputs(EventLog& log, const HostOptions& options, int events_fd, int tr
     }
 }
 
-const char* SignalName(int signal)
-{
-    switch (signal) {
-    case SIGINT: return "SIGINT";
-    case SIGHUP: return "SIGHUP";
-    case SIGPIPE: return "SIGPIPE";
-    default: return "SIGTERM";
-    }
-}
-
 struct Refusals {
     bool settings = false;
     bool files = false;
+    bool held = false;  // another host runs a device on its state files
     bool port = false;
 };
 
@@ -192,8 +185,9 @@ std::vector<std::shared_ptr<BenchDevice>> StartDevices(const BenchConfig& config
             refused.settings = true;
             continue;
         }
-        if (!bench->OpenFiles()) {
-            refused.files = true;
+        const BenchDevice::Files files = bench->OpenFiles();
+        if (files != BenchDevice::Files::Open) {
+            (files == BenchDevice::Files::Held ? refused.held : refused.files) = true;
             continue;
         }
         if (options.reload_cache) {
@@ -242,7 +236,7 @@ void RunAll(const std::vector<std::shared_ptr<BenchDevice>>& devices, unsigned i
                                          : StopSignal::WaitUntil(StopSignal::Clock::now() +
                                                                  std::chrono::milliseconds(50));
         if (stop) {
-            log.Tell(events::Stopping{SignalName(StopSignal::Signal())});
+            log.Tell(events::Stopping{StopSignal::Name()});
             break;
         }
     }
@@ -267,6 +261,9 @@ int ExitStatus(const std::vector<std::shared_ptr<BenchDevice>>& devices, const R
     }
     if (not_stored) {
         return kNotStored;
+    }
+    if (refused.held) {
+        return kCannotStart;
     }
     return failed ? kDeviceFailed : kSuccess;
 }
@@ -321,15 +318,13 @@ int Probe(const HostOptions& options)
     });
 }
 
-// Which versions run, for whoever reads a log of it later: on standard error
-// and in each device's start event.
-void SayVersions(const std::string& module, EventLog& log)
+// The account NUT's upsd connects with, for --nut.
+nut::Account NutAccount(const HostOptions& options)
 {
-    const std::string module_version = Module::Version(module);
-    log.SetModuleVersion(module_version);
-    diagnostics::Note(std::string("version ") + command_line::Version() + "; module " +
-                      (module_version.empty() ? "without a version" : module_version));
-    diagnostics::Note("runs on the host library " + HostLibraryPath());
+    nut::Account account;
+    account.user = options.nut_user.empty() ? account.user : options.nut_user;
+    account.group = options.nut_group.empty() ? account.group : options.nut_group;
+    return account;
 }
 
 }  // namespace
@@ -337,6 +332,9 @@ void SayVersions(const std::string& module, EventLog& log)
 int main(int argc, char** argv)
 {
     const HostOptions options = ReadHostOptions(argc, argv);
+    if (!options.ups.empty()) {
+        return driver_mode::Run(options, std::vector<std::string>(argv, argv + argc));
+    }
     if (!options.probe.empty()) {
         return Probe(options);
     }
@@ -345,6 +343,7 @@ int main(int argc, char** argv)
     BenchConfig config;
     safe_file::Folder state;
     EventLog log;
+    std::shared_ptr<NutOutput> nut;
     try {
         config = ReadConfig(options);
         start_checks::CheckOneDevicePerPort(config);
@@ -356,7 +355,7 @@ int main(int argc, char** argv)
         const int trace_fd =
             options.trace_file.empty() ? -1 : OpenOutput(options.trace_file, options);
         AddOutputs(log, options, SeparateOutputs(options), trace_fd);
-        ServeNut(config, Rules(options, true), log);
+        nut = ServeNut(config, Rules(options, true), NutAccount(options), log);
         if (trace_fd >= 0) {
             log.Tell(events::Run{command_line::Version(),
                                  std::vector<std::string>(argv, argv + argc)});
@@ -367,6 +366,9 @@ int main(int argc, char** argv)
     }
     if (!StopSignal::Install()) {
         diagnostics::Error(std::string("cannot watch for signals: ") + std::strerror(errno));
+        if (nut) {
+            nut->Stop();
+        }
         return kCannotStart;
     }
     SayVersions(config.module, log);
@@ -378,6 +380,9 @@ int main(int argc, char** argv)
         return RunDevices(config, options, provider, state, log);
     });
     module_lines.reset();
+    if (nut) {
+        nut->Stop();
+    }
     log.Finish();
     return status;
 }

@@ -1,20 +1,44 @@
 #include "tools/smdhost/StateFiles.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstddef>
 #include <cstdio>
 #include <ctime>
 
+#include "tools/common/Plural.h"
 #include "tools/smdhost/HistoryRotation.h"
+#include "ups/QuillmarUPS_Data.h"
 
 using safe_file::Failed;
+
+namespace {
+
+// How many blocks the look for zeroed blocks at a history's end reads at once.
+constexpr std::size_t kBlocksRead = 256;
+
+// The day of a block's time stamp, which is never 0 in a stored block.
+constexpr std::size_t kDayAt = offsetof(QuillmarUPS_Block_t, time_stamp) + offsetof(ttime, day);
+
+// A block a power loss left zeroed: the file's new size reached the disk and
+// the block's bytes did not, from some byte on. Zero from its day on, it is no
+// stored block, whatever came before.
+bool Zeroed(const unsigned char* block, std::size_t size)
+{
+    return std::all_of(block + kDayAt, block + size, [](unsigned char byte) { return byte == 0; });
+}
+
+}  // namespace
 
 StateFiles::StateFiles(const safe_file::Folder& folder, unsigned int data_id,
                        std::size_t block_size)
     : folder_(folder),
       block_size_(block_size),
+      lock_name_(std::to_string(data_id) + ".lock"),
       history_(std::to_string(data_id) + ".history"),
       cache_(std::to_string(data_id) + ".cache")
 {
@@ -32,32 +56,62 @@ void StateFiles::CloseHistory()
 
 StateFiles::Opened StateFiles::Open(std::vector<std::string>& warnings, safe_file::Error& error)
 {
-    const auto read = folder_.ReadSmall(cache_, block_size_, cached_, error);
-    if (read == safe_file::Folder::Read::Failed && error.code == 0) {
+    switch (lock_.Take(folder_, lock_name_, error)) {
+    case StateLock::Taken::Yes:
+        break;
+    case StateLock::Taken::Held:
+        error.text = "another host runs this device on its state files (" + error.text +
+                     "); one host per data id and state folder";
+        return Opened::Held;
+    case StateLock::Taken::Failed:
         return Opened::Refused;
     }
-    if (read == safe_file::Folder::Read::Failed) {
-        warnings.push_back(error.text + "; it is not handed to the module");
-        error = {};
+    const std::vector<std::string> removed = folder_.RemoveTemporaries(cache_);
+    if (!removed.empty()) {
+        warnings.push_back("removed " + Counted(removed.size(), "temporary file") +
+                           " of a cache write an earlier run left unfinished (" +
+                           folder_.PathOf(removed.front()) + (removed.size() > 1 ? ", ..." : "") +
+                           ")");
     }
-    has_cache_ = read == safe_file::Folder::Read::Done;
-    std::string warning;
-    if (!OpenHistory(warning, error)) {
+    if (!ReadCache(error)) {
+        return Opened::Refused;
+    }
+    if (!OpenHistory(warnings, error)) {
         return error.code == 0 ? Opened::Refused : Opened::Failed;
-    }
-    if (!warning.empty()) {
-        warnings.push_back(warning);
     }
     return Opened::Ready;
 }
 
-bool StateFiles::OpenHistory(std::string& warning, safe_file::Error& error)
+bool StateFiles::ReadCache(safe_file::Error& error)
 {
-    history_fd_ = folder_.OpenAppend(history_, kMode, error);
+    const auto read = folder_.ReadSmall(cache_, block_size_, cached_, error);
+    if (read == safe_file::Folder::Read::Failed && error.code == 0) {
+        return false;
+    }
+    has_cache_ = read == safe_file::Folder::Read::Done;
+    if (read != safe_file::Folder::Read::Failed) {
+        return true;
+    }
+    struct stat st {};
+    if (error.code == EFBIG &&
+        ::fstatat(folder_.Fd(), cache_.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        cache_fault_ = "it holds " + std::to_string(st.st_size) + " bytes, not one " +
+                       std::to_string(block_size_) + "-byte block";
+    } else {
+        cache_fault_ = error.text;
+    }
+    error = {};
+    return true;
+}
+
+bool StateFiles::OpenHistory(std::vector<std::string>& warnings, safe_file::Error& error)
+{
+    history_fd_ = folder_.OpenAppend(history_, kMode, error, true);
     if (history_fd_ < 0) {
         return false;
     }
-    if (!CutTornTail(warning, error)) {
+    folder_unflushed_ = true;
+    if (!CutTornTail(warnings, error) || !CutZeroedTail(warnings, error)) {
         CloseHistory();
         return false;
     }
@@ -66,7 +120,7 @@ bool StateFiles::OpenHistory(std::string& warning, safe_file::Error& error)
 
 // A crash or a full disk of an older host may have left part of a block at
 // the end; every later block would be read out of step with it.
-bool StateFiles::CutTornTail(std::string& warning, safe_file::Error& error)
+bool StateFiles::CutTornTail(std::vector<std::string>& warnings, safe_file::Error& error)
 {
     struct stat st {};
     if (::fstat(history_fd_, &st) != 0) {
@@ -80,9 +134,42 @@ bool StateFiles::CutTornTail(std::string& warning, safe_file::Error& error)
     if (::ftruncate(history_fd_, history_size_) != 0) {
         return Failed(error, errno, "cannot cut the torn end of " + HistoryPath());
     }
-    warning = HistoryPath() + " ended in part of a block: " + std::to_string(torn) +
-              " bytes dropped, " + std::to_string(history_size_ / block_size_) +
-              " whole blocks kept";
+    warnings.push_back(HistoryPath() + " ended in part of a block: " + std::to_string(torn) +
+                       " bytes dropped, " + std::to_string(history_size_ / block_size_) +
+                       " whole blocks kept");
+    return true;
+}
+
+// A power loss may have left the end zeroed (an older host never flushed its
+// history); a block appended after it would follow blocks that are none.
+bool StateFiles::CutZeroedTail(std::vector<std::string>& warnings, safe_file::Error& error)
+{
+    std::vector<unsigned char> read(kBlocksRead * block_size_);
+    off_t end = history_size_;
+    for (bool zeroed = true; zeroed && end > 0;) {
+        const off_t start = std::max<off_t>(0, end - static_cast<off_t>(read.size()));
+        const auto len = static_cast<std::size_t>(end - start);
+        if (::pread(history_fd_, read.data(), len, start) != static_cast<ssize_t>(len)) {
+            return Failed(error, errno != 0 ? errno : EIO, "cannot read " + HistoryPath());
+        }
+        for (std::size_t at = len; zeroed && at > 0; at -= block_size_) {
+            zeroed = Zeroed(&read[at - block_size_], block_size_);
+            end -= zeroed ? static_cast<off_t>(block_size_) : 0;
+        }
+    }
+    if (end == history_size_) {
+        return true;
+    }
+    if (::ftruncate(history_fd_, end) != 0) {
+        return Failed(error, errno, "cannot cut the zeroed end of " + HistoryPath());
+    }
+    const off_t dropped = history_size_ - end;
+    history_size_ = end;
+    warnings.push_back(HistoryPath() + " ended in " +
+                       Counted(dropped / block_size_, "block") +
+                       " of zeros, left by a power loss: " + std::to_string(dropped) +
+                       " bytes dropped, " + std::to_string(end / block_size_) +
+                       " whole blocks kept");
     return true;
 }
 
@@ -105,6 +192,7 @@ std::string StateFiles::SetCacheAside(safe_file::Error& error)
     }
     has_cache_ = false;
     cached_.clear();
+    cache_fault_.clear();
     return folder_.PathOf(aside);
 }
 
@@ -116,15 +204,15 @@ void StateFiles::LimitHistory(std::uint64_t max_bytes)
 bool StateFiles::Append(const unsigned char* data, unsigned int len, safe_file::Error& error,
                         std::string& rotated)
 {
-    std::string warning;
+    std::vector<std::string> untold;  // a history opened again was told at start
     rotated.clear();
-    if (history_fd_ < 0 && !OpenHistory(warning, error)) {
+    if (history_fd_ < 0 && !OpenHistory(untold, error)) {
         return false;
     }
     if (history_rotation::Due(history_size_, len, history_limit_)) {
         CloseHistory();
         rotated = history_rotation::Rotate(folder_, history_, error);
-        if (rotated.empty() || !OpenHistory(warning, error)) {
+        if (rotated.empty() || !OpenHistory(untold, error)) {
             return false;
         }
     }
@@ -133,15 +221,27 @@ bool StateFiles::Append(const unsigned char* data, unsigned int len, safe_file::
         CloseHistory();
         return Failed(error, ENOENT, "cannot store in " + HistoryPath() + ", it was removed");
     }
-    if (!safe_file::WriteAll(history_fd_, data, len)) {
-        const int code = errno;
-        if (::ftruncate(history_fd_, history_size_) != 0) {
-            CloseHistory();  // opened again, and its torn end cut, with the next block
-        }
-        return Failed(error, code, "cannot store in " + HistoryPath());
+    // A history just made is found after a power loss only once its folder is flushed.
+    if (folder_unflushed_ && !folder_.Flush(error)) {
+        return false;
     }
-    history_size_ += len;
-    return true;
+    folder_unflushed_ = false;
+    return Write(data, len, error);
+}
+
+// The block written and flushed (the data and the file's new size), or the
+// file cut back to what it held.
+bool StateFiles::Write(const unsigned char* data, unsigned int len, safe_file::Error& error)
+{
+    if (safe_file::WriteAll(history_fd_, data, len) && ::fdatasync(history_fd_) == 0) {
+        history_size_ += len;
+        return true;
+    }
+    const int code = errno;
+    if (::ftruncate(history_fd_, history_size_) != 0) {
+        CloseHistory();  // opened again, and its torn end cut, with the next block
+    }
+    return Failed(error, code, "cannot store in " + HistoryPath());
 }
 
 bool StateFiles::StoreCache(const unsigned char* data, unsigned int len, safe_file::Error& error)

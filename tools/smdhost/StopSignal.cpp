@@ -66,6 +66,16 @@ bool StopSignal::Requested() { return g_requested.load(); }
 
 int StopSignal::Signal() { return g_signal.load(); }
 
+const char* StopSignal::Name()
+{
+    switch (Signal()) {
+    case SIGINT: return "SIGINT";
+    case SIGHUP: return "SIGHUP";
+    case SIGPIPE: return "SIGPIPE";
+    default: return "SIGTERM";
+    }
+}
+
 int StopSignal::WakeFd() { return g_wake[0]; }
 
 bool StopSignal::WaitUntil(Clock::time_point when)

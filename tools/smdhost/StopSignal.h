@@ -22,6 +22,8 @@ public:
     static bool Requested();
     // The signal that asked, 0 when none did.
     static int Signal();
+    // Its name for the stop event: "SIGINT", "SIGHUP", "SIGPIPE", else "SIGTERM".
+    static const char* Name();
 
     // Becomes readable, and stays so, once a stop is requested: for poll().
     static int WakeFd();

@@ -132,7 +132,8 @@ std::string Say(const Rotated& e)
 
 std::string Say(const Message& e)
 {
-    return (e.level == Message::Level::Warning ? "warning: " : "error: ") + e.detail;
+    return (e.level == Message::Level::Warning ? "warning: " : "error: ") +
+           (e.cycle != 0 ? "cycle " + std::to_string(e.cycle) + ": " : "") + e.detail;
 }
 
 std::string Say(const Stopping& e)
@@ -187,6 +188,11 @@ std::string Say(const Dropped& e)
 {
     return Counted(e.count, "event") +
            " left out here: the output did not keep up, and the devices do not wait for it";
+}
+
+std::string Say(const Upsd& e)
+{
+    return e.process + (e.connected ? " connected to " : " disconnected from ") + e.socket;
 }
 
 // Written as it came, not as a line of the host's.
