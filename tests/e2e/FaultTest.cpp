@@ -5,11 +5,9 @@
 #include <functional>
 #include <random>
 #include <string>
-#include <vector>
 
 #include "sim/UpsFaults.h"
 #include "tests/support/UpsHarness.h"
-#include "tools/common/DataBlock.h"
 #include "tools/smdhost/LineFeed.h"
 
 using ups_faults::Answer;
@@ -30,9 +28,13 @@ const char* NameOf(Outcome outcome)
     return "?";
 }
 
-// One poll cycle on a fresh driver, whose `answer` carries the fault; answers
-// what the driver made of it.
-Outcome Drive(Fault fault, Answer answer, unsigned int seed)
+// The length of the piece of `chunk` from `at` that the driver is handed next.
+using Cut = std::function<std::size_t(const std::string& chunk, std::size_t at)>;
+
+// One poll cycle on a fresh driver, whose `answer` carries the fault, each
+// chunk handed over as `cut` says (by default as the host reads it at once);
+// answers what the driver made of it.
+Outcome Drive(Fault fault, Answer answer, unsigned int seed, const Cut& cut = nullptr)
 {
     auto host = std::make_shared<RecordingController>();
     auto ups = std::make_shared<UpsProbe>();
@@ -52,8 +54,10 @@ Outcome Drive(Fault fault, Answer answer, unsigned int seed)
                                                 : ups_answers::DataLines(reading);
     bool ended = false;
     for (const std::string& chunk : ups_faults::Inject(fault, answer, lines, rng)) {
-        for (std::size_t at = 0; at < chunk.size() && !ended; at += kHostReadSize) {
-            ended = feed(chunk.substr(at, kHostReadSize)) == 0;
+        for (std::size_t at = 0; at < chunk.size() && !ended;) {
+            const std::size_t length = cut ? cut(chunk, at) : kHostReadSize;
+            ended = feed(chunk.substr(at, length)) == 0;
+            at += length;
         }
     }
     testing::internal::GetCapturedStdout();
@@ -86,90 +90,31 @@ TEST(SimulatorFaults, EachFaultDoesToTheDriverWhatTheTableSays)
     }
 }
 
-// What the driver made of a poll cycle: the calls it made of its host, the
-// commands it sent, and the flags and values of what it published.
-struct Made {
-    std::vector<std::string> calls;
-    std::vector<std::string> writes;
-    std::vector<std::string> published;
-
-    bool operator==(const Made& other) const
-    {
-        return calls == other.calls && writes == other.writes && published == other.published;
-    }
-};
-
-// One poll cycle on a fresh driver, whose `answer` carries the fault, the
-// line's bytes in the order they come; `cut` gives the length of each piece
-// the driver is handed.
-Made DriveInPieces(Fault fault, Answer answer, unsigned int seed,
-                   const std::function<std::size_t(const std::string&, std::size_t)>& cut)
-{
-    auto host = std::make_shared<RecordingController>();
-    auto ups = std::make_shared<UpsProbe>();
-    ups->Init(host, 1, Json::Value(Json::objectValue));
-    const ups_answers::Reading reading = ups_answers::OnLine();
-    std::mt19937 rng(seed);
-    std::string line;
-    for (const Answer each : {Answer::Status, Answer::Data}) {
-        const auto lines = each == Answer::Status ? ups_answers::StatusLines(reading)
-                                                  : ups_answers::DataLines(reading);
-        for (const std::string& chunk : each == answer ? ups_faults::Inject(fault, each, lines, rng)
-                                                       : std::vector<std::string>{
-                                                             ups_answers::Join(lines)}) {
-            line += chunk;
-        }
-    }
-    testing::internal::CaptureStdout();
-    ups->RefreshStatus();
-    for (std::size_t at = 0; at < line.size();) {
-        const std::size_t length = cut(line, at);
-        std::string piece = line.substr(at, length);
-        at += length;
-        if (ups->process(reinterpret_cast<unsigned char*>(piece.data()),
-                         static_cast<unsigned int>(piece.size())) == 0) {
-            break;
-        }
-    }
-    testing::internal::GetCapturedStdout();
-    Made made{host->calls, host->writes, {}};
-    for (const auto& publication : host->published) {
-        data_block::Decoded block;
-        data_block::Decode(publication.block.data(), publication.block.size(), block);
-        made.published.push_back(testing::PrintToString(block.flags) +
-                                 testing::PrintToString(block.values));
-    }
-    return made;
-}
-
 // At the line's pace the bench host lets bytes gather between its reads and
-// hands each read to the driver up to each line end: the driver then does
-// what it does with one byte at a time, for every fault in either answer and
-// reads of any size (it takes an answer at its last expected line, so a line
-// sent twice is left over as it is at the line's speed).
+// hands each read to the driver up to each line end: the driver then does what
+// it does with one byte at a time (taking an answer at its last expected line,
+// so a line sent twice is left over), for every fault and reads of any size.
 TEST(SimulatorFaults, ReadsGatheredAtTheLinesPaceFedUpToEachLineEndActAsByteByByte)
 {
-    const auto byte_by_byte = [](const std::string&, std::size_t) { return std::size_t{1}; };
     for (const auto& info : ups_faults::kFaults) {
         for (const Answer answer : {Answer::Status, Answer::Data}) {
-            if (!ups_faults::AppliesTo(info.fault, answer)) {
-                continue;
-            }
-            for (unsigned int seed = 1; seed <= 20; ++seed) {
+            for (unsigned int seed = 1; seed <= 20 && ups_faults::AppliesTo(info.fault, answer);
+                 ++seed) {
                 std::mt19937 reads(seed);
                 std::size_t read_end = 0;
-                const auto gathered = [&](const std::string& line, std::size_t at) {
-                    if (at >= read_end) {
+                const Cut gathered = [&](const std::string& chunk, std::size_t at) {
+                    if (at == 0 || at >= read_end) {
                         read_end = at + std::uniform_int_distribution<std::size_t>(1, 64)(reads);
                     }
-                    const std::size_t in_read = std::min(read_end, line.size()) - at;
                     return line_feed::PieceLength(
-                        reinterpret_cast<const unsigned char*>(line.data()) + at, in_read);
+                        reinterpret_cast<const unsigned char*>(chunk.data()) + at,
+                        std::min(read_end, chunk.size()) - at);
                 };
-                EXPECT_EQ(DriveInPieces(info.fault, answer, seed, gathered),
-                          DriveInPieces(info.fault, answer, seed, byte_by_byte))
-                    << info.name << " in the " << (answer == Answer::Status ? "status" : "data")
-                    << " answer, seed " << seed;
+                const Cut byte = [](const std::string&, std::size_t) { return std::size_t{1}; };
+                EXPECT_EQ(NameOf(Drive(info.fault, answer, seed, gathered)),
+                          NameOf(Drive(info.fault, answer, seed, byte)))
+                    << info.name << (answer == Answer::Status ? " status" : " data") << " seed "
+                    << seed;
             }
         }
     }
