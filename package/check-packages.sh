@@ -71,9 +71,13 @@ library=$(ldd "$bin/smdhost" | sed -n 's/.*libsmdhost_framework.so => \([^ ]*\).
     fail "smdhost loads its host library from \"$library\", not from its package"
 for file in usr/share/man/man1/smdhost.1.gz usr/share/bash-completion/completions/smdhist \
     usr/share/smdhost/init.d/smdhost usr/lib/systemd/system/smdhost.service \
-    usr/share/doc/quillmarups-tools/changelog.gz usr/share/doc/quillmarups/copyright; do
+    usr/share/doc/quillmarups-tools/changelog.gz usr/share/doc/quillmarups/copyright \
+    usr/share/doc/quillmarups-tools/field-guide.md usr/share/doc/quillmarups-tools/examples/smdhost.json; do
     [ -f "$root/$file" ] || fail "the packages do not install /$file"
 done
+
+"$bin/smdhost" --config "$root/usr/share/doc/quillmarups-tools/examples/smdhost.json" --print-ups-conf \
+    >/dev/null 2>"$work/example.err" || fail "the packaged example configuration is refused: $(cat "$work/example.err")"
 
 # A sample history: four cycles of upssim through the packaged module.
 cat >"$work/scenario.json" <<'EOF'

@@ -1,7 +1,13 @@
 #include "sim/SimOptions.h"
 
+#include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
+
+#include "tools/common/JsonKeys.h"
+#include "tools/common/SerialPort.h"
 
 namespace {
 
@@ -15,15 +21,40 @@ enum Id { kFast = 1000, kSeed };
     command_line::Refuse(SimProgram(), complaint);
 }
 
-double Number(const std::string& text, double low, double high)
+// A fault's rate, from 0 to 1.
+double Rate(const std::string& text)
 {
     char* end = nullptr;
     const double value = std::strtod(text.c_str(), &end);
-    if (text.empty() || *end != '\0' || value < low || value > high) {
-        Refuse("not a number from " + std::to_string(low) + " to " + std::to_string(high) + ": " +
-               text);
+    if (text.empty() || *end != '\0' || !(value >= 0.0 && value <= 1.0)) {
+        Refuse("not a rate from 0 to 1: " + text);
     }
     return value;
+}
+
+// A seed of the fault draws, a whole number.
+unsigned int Seed(const std::string& text)
+{
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long long value = std::strtoull(text.c_str(), &end, 10);
+    if (text.empty() || text[0] == '-' || *end != '\0' || errno != 0 || value > UINT32_MAX) {
+        Refuse("not a whole number from 0 to " + std::to_string(UINT32_MAX) + ": " + text);
+    }
+    return static_cast<unsigned int>(value);
+}
+
+// One of the speeds a serial line is set to.
+int Baud(const std::string& text)
+{
+    std::string known;
+    for (const int speed : SerialPort::Speeds()) {
+        if (text == std::to_string(speed)) {
+            return speed;
+        }
+        known += (known.empty() ? "" : ", ") + std::to_string(speed);
+    }
+    Refuse("not a line speed: " + text + " (one of " + known + " bit/s)");
 }
 
 void AddFault(const std::string& fault_option, SimOptions& options)
@@ -32,10 +63,20 @@ void AddFault(const std::string& fault_option, SimOptions& options)
     const std::string name = fault_option.substr(0, equals);
     const ups_faults::FaultInfo* info = ups_faults::FindFault(name);
     if (info == nullptr) {
-        Refuse("no such fault: " + name);
+        std::vector<std::string> names;
+        for (const auto& known : ups_faults::kFaults) {
+            names.emplace_back(known.name);
+        }
+        const std::string nearest = json_keys::Nearest(name, names);
+        std::string known;
+        for (const std::string& fault : names) {
+            known += (known.empty() ? "" : ", ") + fault;
+        }
+        Refuse("no such fault: " + name + (nearest.empty() ? " (the faults: " + known + ")"
+                                                           : "; did you mean " + nearest + "?"));
     }
     options.faults[info->fault] =
-        equals == std::string::npos ? 1.0 : Number(fault_option.substr(equals + 1), 0.0, 1.0);
+        equals == std::string::npos ? 1.0 : Rate(fault_option.substr(equals + 1));
 }
 
 // The faults, a row each, and their names for the shell's completion.
@@ -80,7 +121,7 @@ const command_line::Program& SimProgram()
             {'l', "link", 'l', Arg::Required, "PATH",
              "Make PATH a symbolic link to the pseudo-terminal's end.", Completes::File},
             {'b', "baud", 'b', Arg::Required, "N",
-             "Line speed, and the pace of the answers (default 2400)."},
+             "Line speed in bit/s, and the pace of the answers (default 2400)."},
             {kFast, "fast", 0, Arg::None, nullptr, "Answer at once, unpaced."},
             {'f', "fault", 'f', Arg::Required, "NAME[=RATE]",
              "Put the fault into answers at RATE, 0 to 1 (default 1); may be repeated.",
@@ -107,10 +148,10 @@ SimOptions ReadSimOptions(int argc, char** argv)
         case 's': options.scenario = value; break;
         case 'p': options.port = value; break;
         case 'l': options.link = value; break;
-        case 'b': options.baud = static_cast<int>(Number(value, 50, 4000000)); break;
+        case 'b': options.baud = Baud(value); break;
         case kFast: options.fast = true; break;
         case 'f': AddFault(value, options); break;
-        case kSeed: options.seed = static_cast<unsigned int>(Number(value, 0, 4294967295.0)); break;
+        case kSeed: options.seed = Seed(value); break;
         case 'v': options.verbose = true; break;
         }
     });

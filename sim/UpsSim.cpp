@@ -15,6 +15,7 @@
 #include "tools/common/Diagnostics.h"
 #include "tools/common/Escape.h"
 #include "tools/common/ExitStatus.h"
+#include "tools/common/Plural.h"
 #include "sim/Scenario.h"
 #include "sim/UpsAnswers.h"
 #include "sim/SimOptions.h"
@@ -120,7 +121,7 @@ private:
     void Send(const std::string& bytes)
     {
         if (options_.verbose) {
-            Say("sent " + std::to_string(bytes.size()) + " bytes: \"" + EscapeBytes(bytes) + "\"");
+            Say("sent " + Counted(bytes.size(), "byte") + ": \"" + EscapeBytes(bytes) + "\"");
         }
         line_.Send(bytes, !options_.fast, stop_);
     }

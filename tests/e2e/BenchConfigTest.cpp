@@ -1,5 +1,6 @@
 // The bench host's configuration file.
 #include <filesystem>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -7,8 +8,10 @@
 #include <gtest/gtest.h>
 #include <json/reader.h>
 
+#include "tools/common/CommandLine.h"
 #include "tools/common/JsonKeys.h"
 #include "tools/smdhost/BenchConfig.h"
+#include "tools/smdhost/HostOptions.h"
 #include "tests/e2e/ErrorText.h"
 
 #ifndef QUILL_SOURCE_DIR
@@ -17,15 +20,17 @@
 
 namespace {
 
-BenchConfig Parse(const std::string& text)
+Json::Value ParseJson(const std::string& text)
 {
     Json::CharReaderBuilder builder;
     Json::Value root;
     std::string errors;
     std::istringstream stream(text);
     EXPECT_TRUE(Json::parseFromStream(builder, stream, &root, &errors)) << errors;
-    return ParseBenchConfig(root);
+    return root;
 }
+
+BenchConfig Parse(const std::string& text) { return ParseBenchConfig(ParseJson(text)); }
 
 std::string ErrorOf(const std::string& text) { return ErrorText(Parse, text); }
 
@@ -94,6 +99,72 @@ TEST(BenchConfig, RangeMessagesStateTheRange)
               "device 1: " + range + "true or false");
 }
 
+// What a file that is no configuration at all is refused with: its name and
+// place, and what is wrong, never jsoncpp's words alone.
+TEST(BenchConfig, TextsThatAreNoJsonAreRefusedWithThePlaceAndTheReason)
+{
+    std::mt19937 draw(76);
+    std::string random(300, '\0');
+    for (char& byte : random) {
+        byte = static_cast<char>(draw());
+    }
+    const std::pair<std::string, std::string> refusals[] = {
+        {"{\"devices\": " + std::string(100, '[') + std::string(100, ']') + "}",
+         "site.json:1:76: lists and objects nested more than 64 deep"},
+        {R"({"devices": [{"data_id": 1e400, "port": "p"}]})",
+         "site.json:1:26: 1e400 is out of range: a number is at most about 1.8e308 either "
+         "side of 0"},
+        {random, "site.json:1:"},
+        {"{\"devices\": [] /* 机房 b */}", "site.json:1:16: a comment; JSON has none"},
+        {"{\"module\": \"a\" / \"b\"}", "site.json:1:16: a ',' or '}' is missing before / \"b\"}"},
+    };
+    for (const auto& [text, said] : refusals) {
+        const std::string error = ErrorText(
+            [](const std::string& json) {
+                json_keys::ParseWith("site.json", json, ParseBenchConfig);
+            },
+            text);
+        EXPECT_EQ(error.rfind(said, 0), 0u) << error;
+    }
+    const auto parse = [](const std::string& json) { json_keys::Parse("site.json", json); };
+    EXPECT_NE(ErrorText(parse, random).find(": not JSON text: the byte 0x"), std::string::npos);
+}
+
+// The host-level keys of a device and of the top, each at the default the
+// manual page gives it, read as if it were not given.
+TEST(BenchConfig, EveryKeyIsOnTheManualPageWithTheDefaultTheReaderTakes)
+{
+    const std::string page = command_line::ManualPage(HostProgram());
+    for (const json_keys::KeyTable& table : ConfigurationKeys()) {
+        for (const json_keys::Key& key : table.keys) {
+            EXPECT_NE(page.find(".TP\n\\fB" + key.name + "\\fR\n"), std::string::npos) << key.name;
+        }
+    }
+    const auto shown = [](const BenchConfig& config) {
+        const DeviceConfig& device = config.devices.at(0);
+        return config.module + "|" + config.state_dir + "|" + config.nut_dir + "|" + device.name +
+               "|" + device.settings.toStyledString() + "|" +
+               std::to_string(device.poll_interval.count()) + "|" +
+               std::to_string(device.answer_timeout.count()) + "|" +
+               std::to_string(device.cache_interval.count()) + "|" +
+               std::to_string(device.history_max_bytes) + "|" + device.nut.model;
+    };
+    const std::string bare = R"({"devices": [{"data_id": 7, "port": "p"}]})";
+    const std::string without = shown(Parse(bare));
+    for (std::size_t level = 0; level < 2; ++level) {
+        for (const json_keys::Key& key : ConfigurationKeys()[level].keys) {
+            Json::Value fallback;
+            if (key.fallback.empty() ||
+                !Json::Reader().parse(key.fallback, fallback, false)) {
+                continue;
+            }
+            Json::Value root = ParseJson(bare);
+            (level == 0 ? root : root["devices"][0])[key.name] = fallback;
+            EXPECT_EQ(shown(ParseBenchConfig(root)), without) << key.name << " = " << key.fallback;
+        }
+    }
+}
+
 TEST(BenchConfig, ShippedExamplesAreValidAndFindTheBuiltModuleFromTheirFolder)
 {
     const std::filesystem::path top(QUILL_SOURCE_DIR);
@@ -105,6 +176,11 @@ TEST(BenchConfig, ShippedExamplesAreValidAndFindTheBuiltModuleFromTheirFolder)
                   std::filesystem::weakly_canonical(top / "build/dev/quillmarups.so"))
             << name;
     }
+    // The one the package installs, for /etc/smdhost/smdhost.json.
+    const BenchConfig installed =
+        LoadBenchConfig((top / "tools/smdhost/examples/smdhost.json").string());
+    EXPECT_EQ(installed.module, "/usr/lib/smd/modules/quillmarups.so");
+    EXPECT_EQ(installed.state_dir, "/var/lib/smdhost");
 }
 
 TEST(BenchConfig, TyposAreNamedWithTheNearestKnownKey)

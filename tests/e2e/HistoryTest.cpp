@@ -279,8 +279,8 @@ std::vector<Damage> Damages()
     bad.flags[1] = 7;
     bad.stamp.month = 13;
     return {
-        {"torn_tail", three + std::string(40, 'x'), {}, 1,
-         "FILE: the last 40 bytes (from byte 228) are no whole block", 3, ""},
+        {"torn_tail_of_one_byte", three + "x", {}, 1,
+         "FILE: the last byte (from byte 228) is no whole block and was ignored", 3, ""},
         {"damaged_block", Bytes(Stored()) + Bytes(bad) + Bytes(Stored()), {}, 1,
          "block 2 (byte 76 of FILE) is damaged: flag SBP is 7; impossible time stamp "
          "2026-13-01T10:00:00",

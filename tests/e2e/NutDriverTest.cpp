@@ -371,7 +371,8 @@ const Refusal kRefusals[] = {
      "--port is not for -a"},
     {"driver_options_need_a_ups", {"--port", "/dev/ttyS0", "-u", "nut"}, "",
      "-u, -x, -k, -D and -F are NUT's driver options: give -a NAME"},
-    {"name_reading_as_an_option_is_refused", {"-a", "-x", "-F"}, "",
+    // Given as its own word, "-x" is an option where the name was forgotten.
+    {"name_reading_as_an_option_is_refused", {"--ups=-x", "-F"}, "",
      "the UPS name \"-x\": a NUT UPS name may not start with -"},
     {"missing_section_is_named_with_the_nearest", {"-a", "ups-q", "-F"}, "",
      "has no section [ups-q]; did you mean [ups-r]?"},

@@ -7,7 +7,9 @@
 #include <utility>
 #include <vector>
 
+#include "sim/SimOptions.h"
 #include "tools/common/CommandLine.h"
+#include "tools/smdhost/HostOptions.h"
 
 namespace {
 
@@ -76,6 +78,10 @@ TEST(CommandLine, EveryWayOfWritingAnOptionReadsTheSame)
         {{"--trace", "t.log"}, {{'t', "t.log"}}, {}},
         {{"--trace", "-j"}, {{'t', "-"}, {'j', "-"}}, {}},
         {{"--allow-shared-state-dir", "--", "-j"}, {{kAllowShared, "-"}}, {"-j"}},
+        // A value that starts with "-" but is no option of the program, or
+        // one given with "=".
+        {{"-c", "-2h"}, {{'c', "-2h"}}, {}},
+        {{"--config=-j"}, {{'c', "-j"}}, {}},
     };
     for (const Case& c : cases) {
         const Parsed parsed = ParseWords(c.words);
@@ -91,10 +97,47 @@ TEST(CommandLine, MistakesEndWithStatus2AndSayWhat)
         {{"-x"}, "tool: error: unknown option -x \\("},
         {{"--config"}, "tool: error: --config needs a value"},
         {{"-j", "-c"}, "tool: error: -c needs a value"},
+        // The value forgotten: the next option is not taken for it.
+        {{"--config", "-j", "a.json"},
+         "tool: error: --config needs a value, not the option -j \\(write --config=-j if"},
+        {{"-c", "--trace=t.log"},
+         "tool: error: --config needs a value, not the option --trace=t.log"},
     };
     for (const auto& [words, message] : mistakes) {
         EXPECT_EXIT(ParseWords(words), testing::ExitedWithCode(2), message);
     }
+}
+
+// Reads `words` after the program's name with `read`, as main() would.
+template <typename Read>
+void ReadAs(Read read, const char* program, std::vector<std::string> words)
+{
+    words.insert(words.begin(), program);
+    std::vector<char*> argv;
+    for (std::string& word : words) {
+        argv.push_back(word.data());
+    }
+    read(static_cast<int>(argv.size()), argv.data());
+}
+
+// The programs' own readings of a value, each mistake with what was meant.
+TEST(CommandLine, ProgramsSayWhatAValueShouldHaveBeen)
+{
+    const auto host = [](std::vector<std::string> words) {
+        ReadAs(ReadHostOptions, "smdhost", std::move(words));
+    };
+    const auto sim = [](std::vector<std::string> words) {
+        ReadAs(ReadSimOptions, "upssim", std::move(words));
+    };
+    EXPECT_EXIT(host({"--port", "-s", "DIR"}), testing::ExitedWithCode(2),
+                "smdhost: error: --port needs a value, not the option -s");
+    EXPECT_EXIT(sim({"--baud", "0"}), testing::ExitedWithCode(2),
+                "upssim: error: not a line speed: 0 "
+                "\\(one of [0-9, ]*2400, [0-9, ]*115200 bit/s\\)");
+    EXPECT_EXIT(sim({"--fault", "nois"}), testing::ExitedWithCode(2),
+                "upssim: error: no such fault: nois; did you mean noise\\?");
+    EXPECT_EXIT(sim({"--fault", "noise=nan"}), testing::ExitedWithCode(2),
+                "upssim: error: not a rate from 0 to 1: nan");
 }
 
 TEST(CommandLine, HelpAndVersionAnswerAndEndWithStatus0)
@@ -117,6 +160,26 @@ TEST(CommandLine, HelpNamesEveryOptionWithinEightyColumns)
     for (std::string line; std::getline(lines, line);) {
         EXPECT_LE(line.size(), 80u) << line;
     }
+}
+
+TEST(CommandLine, ManualPagePointsAtTheInstalledManualsAndSetsItsOwnSections)
+{
+    command_line::Program program = Table();
+    program.sections = {
+        {"EXAMPLES", "", {{"--config FILE", "what it does"}}, ".hidden\n  tool -j\n"}};
+    const std::string page = command_line::ManualPage(program);
+    EXPECT_NE(page.find(std::string("in ") + command_line::kDocuments), std::string::npos) << page;
+    EXPECT_NE(page.find(".SH EXAMPLES\n.TP\n\\fB\\-\\-config FILE\\fR\nwhat it does\n"),
+              std::string::npos)
+        << page;
+    // A line of its own that starts with a dot is no request.
+    EXPECT_NE(page.find("\n\\&.hidden\n  tool \\-j\n"), std::string::npos) << page;
+}
+
+TEST(CommandLine, CompletionShowsFoldersAsFoldersToGoOnInto)
+{
+    EXPECT_NE(command_line::BashCompletion(Table()).find("complete -o filenames -F _tool tool\n"),
+              std::string::npos);
 }
 
 }  // namespace

@@ -108,6 +108,8 @@ user = root
 	module = lib/quillmarups.so
 	settings = /etc/smdhost/ups-a.json
 	state_dir = /var/lib/smdhost/a
+	history_max_bytes = 1000000
+	cache_interval = 0
 	desc = "Server room"
 	group = nutgroup
 	nolock
@@ -132,6 +134,10 @@ TEST(NutDriverConfig, SectionGlobalLinesAndCommandLineEachHoldInTurn)
     EXPECT_EQ(config.module, "/etc/nut/lib/quillmarups.so") << "taken from the file's folder";
     EXPECT_EQ(config.settings, "/etc/smdhost/ups-a.json");
     EXPECT_EQ(config.state_dir, "/var/lib/smdhost/a");
+    EXPECT_EQ(config.history_max_bytes, 1000000u);
+    EXPECT_EQ(config.cache_interval, 0ms) << "0: every block";
+    EXPECT_FALSE(Read("[ups-a]\n driver = smdhost\n port = x\n data_id = 1\n", {}).history_max_bytes)
+        << "left to the bench host's own default";
     EXPECT_EQ(config.description, "from -x");
     EXPECT_EQ(config.user, "root") << "a global line reaches the section";
     EXPECT_EQ(config.group, "nutgroup");
@@ -159,6 +165,8 @@ TEST(NutDriverConfig, ParametersThisDriverDoesNotTakeAreRefusedWithTheLineAndThe
         {head + " ignorelb\n", {}, "ignorelb: this driver takes low battery from the UPS's SBL flag"},
         {head + " pollinterval = 0\n", {}, "pollinterval is a number of seconds above 0 to 86400, not \"0\""},
         {head + " answer_timeout = soon\n", {}, "answer_timeout is a number of seconds above 0"},
+        {head + " history_max_bytes = 1e6\n", {}, "history_max_bytes is 0 (no limit) or a whole number of bytes from 76 (one block) to 1099511627776, not \"1e6\""},
+        {head + " cache_interval = -1\n", {}, "cache_interval is a number of seconds above 0 to 86400"},
         {head + " override.input.frequncy = 50\n", {}, "\"input.frequncy\" is no variable NUT knows; did you mean \"input.frequency\"?"},
         {head + " default.ups.status = OL\n", {}, "\"ups.status\" is the host's own variable"},
         {head + " override. = 1\n", {}, "override. names no variable"},

@@ -181,6 +181,9 @@ TEST(NutDriverLog, EachDetailTellsMoreAndSyslogTakesWarningsApart)
     const events::Event bytes = At(sent);
     const events::Event upsd = At(events::Upsd{true, "upsd (pid 9)", "/run/nut/smdhost-ups-a"});
     const events::Event stale = At(events::Stale{3});
+    const events::Event repeated = At(events::Repeated{5, 9, "timeout", "no answer"});
+    const events::Event failing = At(events::Failing{events::Failing::Now::Ongoing, 40,
+                                                     "1 min 20 s", "cycle 40 (timeout): no answer"});
     const struct {
         const events::Event& event;
         unsigned int first_detail;  // where it is told from
@@ -189,6 +192,10 @@ TEST(NutDriverLog, EachDetailTellsMoreAndSyslogTakesWarningsApart)
     } kCases[] = {
         {upsd, 0, "upsd (pid 9) connected to /run/nut/smdhost-ups-a", LOG_INFO},
         {stale, 0, "data stale: 3 cycles failed in a row", LOG_WARNING},
+        {failing, 0,
+         "still failing: 40 cycles in a row over 1 min 20 s; last cycle 40 (timeout): no answer",
+         LOG_WARNING},
+        {repeated, 3, "", LOG_INFO},  // each failure has its line from -D on
         {block, 1, "block 3: ", LOG_INFO},
         {failed, 1, "cycle 4 failed (timeout): no answer", LOG_INFO},
         {bytes, 2, "cycle 4 sent 3 bytes: \"RS\\r\"", LOG_INFO},

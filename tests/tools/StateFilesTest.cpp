@@ -96,6 +96,8 @@ TEST_F(StateFilesTest, DamagedEndOfAHistoryIsCutAtStartSayingWhatWasDroppedAndNo
         {"whole blocks", Blocks(3), 3, {}},
         {"a torn end", Blocks(3) + Blocks(1, 9).substr(0, 30), 3,
          {"42.history ended in part of a block: 30 bytes dropped, 3 whole blocks kept"}},
+        {"one block and a byte", Blocks(1) + Blocks(1, 9).substr(0, 1), 1,
+         {"42.history ended in part of a block: 1 byte dropped, 1 whole block kept"}},
         {"blocks of zeros", Blocks(3) + zeros, 3,
          {"42.history ended in 4 blocks of zeros, left by a power loss: 304 bytes dropped, 3 "
           "whole blocks kept"}},

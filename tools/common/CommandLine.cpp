@@ -141,6 +141,34 @@ std::string Unknown(const std::vector<Option>& options, const std::string& writt
     return nearest.empty() ? text : text + "; did you mean --" + nearest + "?";
 }
 
+// The long name of the option `id`.
+const char* NameOf(const std::vector<Option>& options, int id)
+{
+    for (const Option& option : options) {
+        if (option.id == id) {
+            return option.name;
+        }
+    }
+    return "";
+}
+
+// True when `word`, given where an option needs its value, is one of the
+// program's options: "-s", "--state-dir", "--state-dir=x". "-2h" is no option.
+bool IsOption(const std::vector<Option>& options, const std::string& word)
+{
+    if (word.size() < 2 || word[0] != '-') {
+        return false;
+    }
+    const bool long_name = word[1] == '-';
+    const std::string name = long_name ? word.substr(2, word.find('=') - 2) : "";
+    for (const Option& option : options) {
+        if (long_name ? name == option.name : option.letter != 0 && word[1] == option.letter) {
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
 std::vector<Option> AllOptions(const Program& program)
@@ -198,6 +226,11 @@ std::vector<std::string> Parse(int argc, char** argv, const Program& program,
             continue;
         }
         const char* value = optarg;
+        if (value != nullptr && value == argv[optind - 1] && IsOption(options, value)) {
+            const std::string name = std::string("--") + NameOf(options, id);
+            Refuse(program, name + " needs a value, not the option " + value + " (write " + name +
+                                "=" + value + " if that is the value)");
+        }
         for (const Option& option : options) {
             if (option.id == id && option.arg == Arg::Optional && value == nullptr &&
                 optind < argc && argv[optind][0] != '-') {

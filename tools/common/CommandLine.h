@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 // Each option of a program is defined once, in its Program table: the
@@ -10,7 +11,7 @@
 namespace command_line {
 
 // What a value of an option completes to in the shell.
-enum class Completes { Nothing, File, Folder, Device, Words };
+enum class Completes { Nothing, File, Folder, Device, Words, Zone };
 
 enum class Arg { None, Required, Optional };
 
@@ -30,6 +31,17 @@ struct ExitStatus {
     const char* meaning;  // "every cycle of every device completed"
 };
 
+// A part of the manual page after the exit statuses (CONFIGURATION, FILES,
+// EXAMPLES), or a part of such a part when `sub`: a paragraph, entries (a
+// term and what it means), then lines set as they stand.
+struct Section {
+    std::string title;
+    std::string text;
+    std::vector<std::pair<std::string, std::string>> entries;
+    std::string verbatim;
+    bool sub = false;
+};
+
 struct Program {
     std::string name;
     std::string synopsis;  // after the name: "[options] FILE..."
@@ -40,7 +52,12 @@ struct Program {
     std::string more;  // lines printed after the options (lists, operands)
     // What the program's operands complete to, when it takes any.
     Completes operands = Completes::Nothing;
+    std::vector<Section> sections{};  // the manual page's alone
 };
+
+// Where the packages install the tools' manuals and the field guide, which
+// each manual page points to.
+constexpr const char* kDocuments = "/usr/share/doc/quillmarups-tools";
 
 // Ids of the options every program has.
 constexpr int kHelp = 'h';
@@ -56,7 +73,8 @@ std::vector<Option> AllOptions(const Program& program);
 std::string Help(const Program& program);
 
 // The program's manual page (roff, section 1): the same rows as the help,
-// pointing at the full manual in docs/.
+// the exit statuses, the program's own sections, and where the installed
+// manuals are.
 std::string ManualPage(const Program& program);
 
 // A bash completion script for the program's options and their values.
@@ -69,8 +87,10 @@ const char* Version();
 // has none) in the order given; answers the operands. --help and --version
 // are answered here and end the program with status 0 (--version once every
 // option is read, adding the lines `version_more` answers); a mistake ends it
-// with Refuse. An optional value is given as "--name=VALUE", "-xVALUE", or
-// as the next argument when that is no option.
+// with Refuse, as does an option of the program given as the next word where
+// a value is needed ("--port -s DIR": write "--port=-s" for that value). An
+// optional value is given as "--name=VALUE", "-xVALUE", or as the next
+// argument when that is no option.
 std::vector<std::string> Parse(int argc, char** argv, const Program& program,
                                const std::function<void(int id, const char* value)>& take,
                                const std::function<std::string()>& version_more = nullptr);

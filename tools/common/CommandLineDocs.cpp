@@ -16,7 +16,12 @@ const char* const kTools[] = {"smdhost", "smdhist", "upssim"};
 std::string Roff(const std::string& text, bool minus = false, bool breaks = true)
 {
     std::string out;
+    bool line_start = true;
     for (const char c : text) {
+        if (line_start && (c == '.' || c == '\'')) {
+            out += "\\&";
+        }
+        line_start = c == '\n';
         if (c == '\\') {
             out += "\\e";
         } else if (c == '-' && minus) {
@@ -26,9 +31,6 @@ std::string Roff(const std::string& text, bool minus = false, bool breaks = true
         } else {
             out += c;
         }
-    }
-    if (!out.empty() && (out[0] == '.' || out[0] == '\'')) {
-        out.insert(0, "\\&");
     }
     return out;
 }
@@ -76,9 +78,29 @@ std::string Offer(Completes completes, const char* words)
         return "COMPREPLY=($(compgen -W \"$(ls -d /dev/serial/by-id/* /dev/ttyUSB* /dev/ttyACM* "
                "/dev/ttyS* 2>/dev/null)\" -- \"$cur\"))";
     case Completes::Words: return std::string("COMPREPLY=($(compgen -W \"") + words + "\" -- \"$cur\"))";
+    case Completes::Zone:
+        // The zone database's names: its zones and the links to them.
+        return "COMPREPLY=($(compgen -W \"UTC $(awk '$1 == \"Z\" {print $2} $1 == \"L\" {print "
+               "$3}' \"${TZDIR:-/usr/share/zoneinfo}/tzdata.zi\" 2>/dev/null)\" -- \"$cur\"))";
     case Completes::Nothing: break;
     }
     return "COMPREPLY=()";
+}
+
+// A section of the page's own, or a part of one.
+std::string RoffSection(const Section& section)
+{
+    std::string text = (section.sub ? ".SS " : ".SH ") + Roff(section.title) + "\n";
+    if (!section.text.empty()) {
+        text += Roff(section.text) + "\n";
+    }
+    for (const auto& [term, meaning] : section.entries) {
+        text += ".TP\n\\fB" + Roff(term, true) + "\\fR\n" + Roff(meaning) + "\n";
+    }
+    if (!section.verbatim.empty()) {
+        text += ".PP\n.nf\n.RS 4\n" + Roff(section.verbatim, true, false) + ".RE\n.fi\n";
+    }
+    return text;
 }
 
 }  // namespace
@@ -94,7 +116,8 @@ std::string ManualPage(const Program& program)
         page += ".PP\n.nf\n" + Roff(program.more, false, false) + ".fi\n";
     }
     page += ".PP\nThe full manual is " + program.name +
-            ".md in the project's documents (docs/ of its source).\n";
+            ".md, with the field guide (field-guide.md), in " + kDocuments +
+            " as the packages install them.\n";
     page += ".SH OPTIONS\n";
     for (const Option& option : AllOptions(program)) {
         page += ".TP\n" + RoffHead(option) + "\n" + Roff(option.help) + "\n";
@@ -104,6 +127,9 @@ std::string ManualPage(const Program& program)
         for (const ExitStatus& status : program.exit_statuses) {
             page += ".TP\n" + Roff(status.code) + "\n" + Roff(status.meaning) + "\n";
         }
+    }
+    for (const Section& section : program.sections) {
+        page += RoffSection(section);
     }
     std::string others;
     for (const char* tool : kTools) {
@@ -141,7 +167,8 @@ std::string BashCompletion(const Program& program)
            "    fi\n"
            "    " + Offer(program.operands, "") + "\n"
            "}\n"
-           "complete -F " + function + " " + program.name + "\n";
+           // Files and folders as bash shows them: "/" after a folder, to go on into it.
+           "complete -o filenames -F " + function + " " + program.name + "\n";
 }
 
 }  // namespace command_line

@@ -214,7 +214,11 @@ Json::Value ToJson(const Decoded& block)
         json["flags"][ups_protocol::kStatusFields[i].tag] = block.flags[i];
     }
     for (std::size_t i = 0; i < kValues; ++i) {
-        json["values"][ValueFields()[i]->tag] = static_cast<double>(block.values[i]);
+        const float value = block.values[i];
+        json["values"][ValueFields()[i]->tag] =
+            std::isnan(value)   ? Json::Value()
+            : std::isinf(value) ? Json::Value(ValueText(value))
+                                : Json::Value(static_cast<double>(value));
     }
     return json;
 }

@@ -70,7 +70,9 @@ std::string ValueText(float value);
 char* ValueChars(float value, char* text);
 
 // {"data_id", "time_stamp", "flags": {tag: 0/1}, "values": {tag: number}}: the
-// names of the bench host's block events and of the history tool's JSON.
+// names of the bench host's block events and of the history tool's JSON. JSON
+// has no number for what is none: NaN is null and an infinity the string
+// "inf" or "-inf", as the history tool's JSON writes them.
 Json::Value ToJson(const Decoded& block);
 
 }  // namespace data_block

@@ -119,22 +119,70 @@ std::string Reason(const std::string& said, const std::string& text, std::size_t
     if (said.rfind("Extra non-whitespace", 0) == 0) {
         return "more after the end of the JSON text" + here;
     }
+    // "'1e400' is not a number.": a number, but past a double's range.
+    if (said.size() > 2 && said[0] == '\'' &&
+        said.rfind("' is not a number.") != std::string::npos) {
+        const std::string number = said.substr(1, said.rfind('\'') - 1);
+        return number + " is out of range: a number is at most about 1.8e308 either side of 0";
+    }
     return said;
 }
 
-// Where a comment starts outside the texts of `text`, or npos: jsoncpp skips
-// some comments even when told to allow none.
+// Where a comment ("//" or "/*") starts outside the texts of `text`, or
+// npos: jsoncpp skips some comments even when told to allow none.
 std::size_t FirstComment(const std::string& text)
 {
     bool in_text = false;
+    for (std::size_t at = 0; at + 1 < text.size(); ++at) {
+        const char c = text[at];
+        if (in_text && c == '\\') {
+            ++at;
+        } else if (c == '"') {
+            in_text = !in_text;
+        } else if (!in_text && c == '/' && (text[at + 1] == '/' || text[at + 1] == '*')) {
+            return at;
+        }
+    }
+    return std::string::npos;
+}
+
+// Where a byte that JSON text never holds is: a control character other than
+// the blanks, anywhere, or a byte past ASCII outside a text (a binary file,
+// or a text in another encoding); npos when there is none.
+std::size_t FirstForeignByte(const std::string& text)
+{
+    bool in_text = false;
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        const unsigned char c = static_cast<unsigned char>(text[at]);
+        if ((c < 0x20 && c != '\t' && c != '\n' && c != '\r') || c == 0x7f ||
+            (c >= 0x80 && !in_text)) {
+            return at;
+        }
+        if (in_text && c == '\\') {
+            ++at;
+        } else if (c == '"') {
+            in_text = !in_text;
+        }
+    }
+    return std::string::npos;
+}
+
+// Where the lists and objects of `text` first nest deeper than kMostNesting,
+// or npos.
+std::size_t TooDeep(const std::string& text)
+{
+    bool in_text = false;
+    std::size_t depth = 0;
     for (std::size_t at = 0; at < text.size(); ++at) {
         const char c = text[at];
         if (in_text && c == '\\') {
             ++at;
         } else if (c == '"') {
             in_text = !in_text;
-        } else if (!in_text && c == '/') {
+        } else if (!in_text && (c == '[' || c == '{') && ++depth > kMostNesting) {
             return at;
+        } else if (!in_text && (c == ']' || c == '}') && depth > 0) {
+            --depth;
         }
     }
     return std::string::npos;
@@ -207,6 +255,20 @@ void CheckKeys(const Json::Value& object, const std::vector<std::string>& known,
     }
 }
 
+std::vector<std::string> Names(const std::vector<Key>& keys)
+{
+    std::vector<std::string> names;
+    for (const Key& key : keys) {
+        names.push_back(key.name);
+    }
+    return names;
+}
+
+void CheckKeys(const Json::Value& object, const std::vector<Key>& known, const std::string& where)
+{
+    CheckKeys(object, Names(known), where);
+}
+
 std::string KindOf(const Json::Value& value)
 {
     switch (value.type()) {
@@ -272,14 +334,30 @@ Json::Value Parse(const std::string& name, const std::string& text)
     Json::CharReaderBuilder builder;
     Json::CharReaderBuilder::strictMode(&builder.settings_);
     const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+    const std::size_t foreign = FirstForeignByte(text);
     const std::size_t comment = FirstComment(text);
-    if (comment != std::string::npos) {
+    if (comment < foreign) {
         throw std::runtime_error(Place(name, text, comment) + ": a comment; JSON has none");
+    }
+    if (foreign != std::string::npos) {
+        char byte[8];
+        std::snprintf(byte, sizeof(byte), "0x%02x", static_cast<unsigned char>(text[foreign]));
+        throw std::runtime_error(Place(name, text, foreign) + ": not JSON text: the byte " +
+                                 byte + " is none of it (a binary file, or the wrong file?)");
+    }
+    const std::size_t deep = TooDeep(text);
+    if (deep != std::string::npos) {
+        throw std::runtime_error(Place(name, text, deep) + ": lists and objects nested more than " +
+                                 std::to_string(kMostNesting) + " deep");
     }
     Json::Value root;
     std::string errors;
-    if (!reader->parse(text.data(), text.data() + text.size(), &root, &errors)) {
-        throw std::runtime_error(SyntaxError(name, text, errors));
+    try {
+        if (!reader->parse(text.data(), text.data() + text.size(), &root, &errors)) {
+            throw std::runtime_error(SyntaxError(name, text, errors));
+        }
+    } catch (const Json::Exception& error) {
+        throw std::runtime_error(name + ": not read: " + error.what());
     }
     return root;
 }

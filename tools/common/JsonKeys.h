@@ -39,6 +39,31 @@ std::string Nearest(const std::string& key, const std::vector<std::string>& know
 void CheckKeys(const Json::Value& object, const std::vector<std::string>& known,
                const std::string& where);
 
+// A key of a hand-written file as its reader knows it: the reader checks
+// keys against its table, and the manual page lists the same table, so that
+// neither can name a key the other does not.
+struct Key {
+    std::string name;
+    std::string kind;      // "a text", "a number of seconds", "an object"
+    std::string fallback;  // what it is when not given, as JSON where that is a value; "" none
+    std::string range;     // the values taken, as the messages say them; "" for any
+    std::string help;      // what it does, in sentences
+    bool required = false;
+};
+
+// The keys of one object of a file, and where that object is.
+struct KeyTable {
+    std::string object;  // where the object is: "the top level", "a device"
+    std::vector<Key> keys;
+};
+
+// The names of `keys`, in their order.
+std::vector<std::string> Names(const std::vector<Key>& keys);
+
+// CheckKeys against the names of a table.
+void CheckKeys(const Json::Value& object, const std::vector<Key>& known,
+               const std::string& where);
+
 using json_member::Member;
 
 // The text of `key` in `object`, "" when it has none; throws a Mistake when
@@ -62,9 +87,15 @@ std::string Shown(const Json::Value& value);
 long long WholeNumber(const Json::Value& value, const std::string& where,
                       const std::string& key, long long low, long long high);
 
+// Lists and objects nested deeper than this are refused before jsoncpp reads
+// them: no hand-written file comes near, and jsoncpp's own limit ends its
+// reading without a place.
+constexpr std::size_t kMostNesting = 64;
+
 // Parses `text`, read from the file `name`, as strict JSON (no comments, no
-// trailing commas, no key twice); a syntax error throws std::runtime_error
-// "name:line:column: reason".
+// trailing commas, no key twice, nesting at most kMostNesting deep); a text
+// that is no JSON (other bytes, a number past a double's range) or a syntax
+// error throws std::runtime_error "name:line:column: reason".
 Json::Value Parse(const std::string& name, const std::string& text);
 
 // "name:line" of a byte offset into `text`; the name alone without one.

@@ -205,3 +205,12 @@ std::string SerialPort::DiscardInput()
     tcflush(fd_, TCIFLUSH);
     return discarded;
 }
+
+std::vector<int> SerialPort::Speeds()
+{
+    std::vector<int> speeds;
+    for (const Speed& speed : kSpeeds) {
+        speeds.push_back(speed.baud);
+    }
+    return speeds;
+}

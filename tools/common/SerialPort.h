@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstddef>
 #include <string>
+#include <vector>
 
 // A serial line opened raw: 8 data bits, no parity, one stop bit, no flow
 // control, no echo and no line editing. Works as well on a pseudo-terminal.
@@ -52,6 +53,8 @@ public:
     // Puts any terminal into raw 8N1 at `baud`; false with `error` set when the
     // speed is not one termios knows or the terminal refuses.
     static bool MakeRaw(int fd, int baud, std::string& error);
+    // The speeds MakeRaw takes, in bit/s, slowest first.
+    static std::vector<int> Speeds();
 
 private:
     bool Failed(const std::string& what);

@@ -24,7 +24,8 @@ const std::vector<std::string> kValueKeys = {
     "driver", "port", "desc", "sdorder", "maxstartdelay", "user", "group", "synchronous",
     "debug_min", "pollinterval",
     // this driver's
-    "module", "data_id", "answer_timeout", "settings", "state_dir"};
+    "module", "data_id", "answer_timeout", "settings", "state_dir", "history_max_bytes",
+    "cache_interval"};
 const std::vector<std::string> kFlagKeys = {"nolock"};
 // What a global line before the first section tells a driver.
 const std::vector<std::string> kGlobalKeys = {"pollinterval", "user", "group"};
@@ -143,6 +144,28 @@ std::chrono::milliseconds Seconds(const Parameter& parameter)
     return std::chrono::milliseconds(std::max(1LL, std::llround(seconds * 1000.0)));
 }
 
+// cache_interval: 0 (every block) or more seconds, up to a day.
+std::chrono::milliseconds SecondsOrNone(const Parameter& parameter)
+{
+    return *parameter.value == "0" ? std::chrono::milliseconds(0) : Seconds(parameter);
+}
+
+// history_max_bytes: 0 (no limit) or one block up to 1 TiB, the JSON configuration's range.
+std::uint64_t Bytes(const Parameter& parameter)
+{
+    constexpr unsigned long long kMost = 1ULL << 40;
+    const std::string& text = *parameter.value;
+    char* end = nullptr;
+    const unsigned long long bytes = std::strtoull(text.c_str(), &end, 10);
+    if (text.empty() || !std::isdigit(static_cast<unsigned char>(text.front())) || *end != '\0' ||
+        bytes > kMost || (bytes > 0 && bytes < data_block::kSize)) {
+        Refuse(parameter, parameter.key + " is 0 (no limit) or a whole number of bytes from " +
+                              std::to_string(data_block::kSize) + " (one block) to " +
+                              std::to_string(kMost) + ", not \"" + text + "\"");
+    }
+    return bytes;
+}
+
 unsigned int DataId(const Parameter& parameter)
 {
     const std::string& text = *parameter.value;
@@ -195,6 +218,10 @@ void Apply(DriverConfig& config, const Parameter& parameter, const std::string& 
         config.state_dir = Path(parameter, file);
     } else if (key == "data_id") {
         config.data_id = DataId(parameter);
+    } else if (key == "history_max_bytes") {
+        config.history_max_bytes = Bytes(parameter);
+    } else if (key == "cache_interval") {
+        config.cache_interval = SecondsOrNone(parameter);
     } else if (key == "pollinterval" || key == "answer_timeout") {
         (key == "pollinterval" ? config.poll_interval : config.answer_timeout) = Seconds(parameter);
     } else if (key == "user" || key == "group") {

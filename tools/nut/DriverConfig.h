@@ -1,6 +1,8 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,6 +25,9 @@ struct DriverConfig {
     std::chrono::milliseconds answer_timeout{3000};
     std::string settings;     // the JSON file of the device's settings; "" when not given
     std::string state_dir;    // the folder of its history and cache; "" when not given
+    // history_max_bytes and cache_interval as the JSON configuration has them; unset when not given.
+    std::optional<std::uint64_t> history_max_bytes;
+    std::optional<std::chrono::milliseconds> cache_interval;
     std::string description;  // desc: device.description
     std::string user;         // user: the driver's user in NUT; "" when not given
     std::string group;        // group: the socket's group; "" when not given

@@ -406,6 +406,34 @@ DeviceSettings DefaultSettings()
     return settings;
 }
 
+const std::vector<json_keys::Key>& SettingsKeys()
+{
+    static const std::vector<json_keys::Key> keys = [] {
+        std::string words;
+        for (const std::string& word : kWords) {
+            words += " " + word;
+        }
+        std::string defaults;
+        for (const DefaultStatus& status : kDefaultStatus) {
+            defaults += std::string(defaults.empty() ? "" : ", ") + status.tag + " " + status.words;
+        }
+        return std::vector<json_keys::Key>{
+            {"status", "an object", "", "",
+             "A flag's status words, by its tag: words of" + words + ", \"\" for none (by "
+             "default " + defaults + ")."},
+            {"names", "an object", "", "",
+             "A value's NUT variable name, by its tag (DVIA to DVBL); \"\" leaves it out."},
+            {"mfr", "a text", "", "", "ups.mfr and device.mfr."},
+            {"model", "a text", "", "", "ups.model and device.model."},
+            {"default", "an object", "", "",
+             "NUT variables and their values, served where the device gives none."},
+            {"override", "an object", "", "",
+             "NUT variables and their values, served over what the device gives."},
+        };
+    }();
+    return keys;
+}
+
 DeviceSettings ReadSettings(const Json::Value& nut, const std::string& where)
 {
     DeviceSettings settings = DefaultSettings();
@@ -413,7 +441,7 @@ DeviceSettings ReadSettings(const Json::Value& nut, const std::string& where)
     if (!nut.isObject()) {
         WrongKind(nut, where, "nut", "an object");
     }
-    json_keys::CheckKeys(nut, {"status", "names", "mfr", "model", "default", "override"}, at);
+    json_keys::CheckKeys(nut, SettingsKeys(), at);
     if (const Json::Value* status = Member(nut, "status")) {
         ReadStatus(*status, at, settings);
     }

@@ -7,6 +7,8 @@
 
 #include <json/value.h>
 
+#include "tools/common/JsonKeys.h"
+
 #include "tools/common/DataBlock.h"
 #include "tools/nut/State.h"
 #include "tools/nut/UpsConf.h"
@@ -37,6 +39,10 @@ struct DeviceSettings {
 
 // What NUT shows when the configuration says nothing.
 DeviceSettings DefaultSettings();
+
+// The keys of the device's "nut" object, as ReadSettings checks them and the
+// bench host's manual page lists them.
+const std::vector<json_keys::Key>& SettingsKeys();
 
 // The device's "nut" object of the bench host's configuration over the
 // defaults:

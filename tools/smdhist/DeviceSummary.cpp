@@ -159,9 +159,9 @@ void DeviceSummary::Finish()
 
 std::string DeviceSummary::Text() const
 {
-    return Format("data id %u: %llu blocks from %s to %s (%s)\n", data_id_,
-                  static_cast<unsigned long long>(blocks_), Iso(first_).c_str(),
-                  Iso(last_).c_str(), DurationText(last_.epoch - first_.epoch).c_str()) +
+    return Format("data id %u: %s from %s to %s (%s)\n", data_id_,
+                  Counted(blocks_, "block").c_str(), Iso(first_).c_str(), Iso(last_).c_str(),
+                  DurationText(last_.epoch - first_.epoch).c_str()) +
            GapsText() + ValuesText() + AlarmsText();
 }
 
@@ -181,8 +181,8 @@ std::string DeviceSummary::GapsText() const
                        DurationText(gaps_.Median()).c_str());
     }
     if (gaps_.Backwards() > 0) {
-        text += Format("time stamps went back %llu times (the clock was set back)\n",
-                       static_cast<unsigned long long>(gaps_.Backwards()));
+        text += Format("time stamps went back %s (the clock was set back)\n",
+                       Counted(gaps_.Backwards(), "time").c_str());
     }
     return text;
 }

@@ -131,7 +131,8 @@ const command_line::Program& HistProgram()
              "Blocks stamped at TIME or earlier (a day or minute: to its end)."},
             {'z', "zone", 'z', Arg::Required, "ZONE",
              "The zone the history's stamps were written in, when it is not this machine's: "
-             "Europe/Berlin, UTC, +08:00."},
+             "Europe/Berlin, UTC, +08:00.",
+             Completes::Zone},
             {'n', "last", 'n', Arg::Required, "N", "The last N of the blocks chosen."},
             {'d', "data-id", 'd', Arg::Required, "N", "The blocks of this data identifier."},
             {'F', "follow", 'F', Arg::None, nullptr,

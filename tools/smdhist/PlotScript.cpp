@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "tools/common/AlarmTexts.h"
+#include "tools/common/Plural.h"
 #include "tools/smdhist/PlotAxis.h"
 
 namespace {
@@ -143,7 +144,7 @@ std::string Header(const PlotCanvas& canvas, const DeviceSummary& device,
                    const std::vector<std::string>& notes, const Layout& layout)
 {
     std::string title = "data id " + std::to_string(device.DataId()) + ": " +
-                        std::to_string(device.Blocks()) + " blocks, " +
+                        Counted(device.Blocks(), "block") + ", " +
                         data_block::IsoTime(device.First().stamp, device.First().utc_offset) +
                         " to " + data_block::IsoTime(device.Last().stamp, device.Last().utc_offset);
     for (const std::string& note : notes) {

@@ -70,19 +70,29 @@ std::vector<std::unique_ptr<Sink>> SinksFor(const HistOptions& options)
     return sinks;
 }
 
+// "the last 40 bytes (from byte 228) are no whole block and were ignored",
+// "the last byte (from byte 267) is ... was ignored": the bytes at a file's
+// end that `what` (after the verb) says they are not.
+std::string LastBytes(std::uint64_t count, std::uint64_t from, const std::string& what)
+{
+    const bool one = count == 1;
+    return "the last " + (one ? std::string("byte") : std::to_string(count) + " bytes") +
+           " (from byte " + std::to_string(from) + ") " + (one ? "is " : "are ") + what +
+           (one ? " and was ignored" : " and were ignored");
+}
+
 // The bytes skipped, as the user is told: lost or inserted where whole blocks
 // go on, or something else where nothing whole follows to the file's end.
 std::string SkipText(const std::string& file, const BlockStream::Skip& skip)
 {
-    const std::string bytes = std::to_string(skip.to - skip.from);
+    const std::uint64_t count = skip.to - skip.from;
     if (skip.to_end) {
-        return file + ": the last " + bytes + " bytes (from byte " + std::to_string(skip.from) +
-               ") are not a block and were ignored: something else written into the history?";
+        return file + ": " + LastBytes(count, skip.from, "not a block") +
+               ": something else written into the history?";
     }
     return file + ": bytes " + std::to_string(skip.from) + " to " + std::to_string(skip.to - 1) +
-           " hold no whole block: " + bytes +
-           " bytes skipped (lost or inserted); whole blocks go on at byte " +
-           std::to_string(skip.to);
+           " hold no whole block: " + Counted(count, "byte") +
+           " skipped (lost or inserted); whole blocks go on at byte " + std::to_string(skip.to);
 }
 
 // One reading of the files: each block read is checked, chosen or not, and
@@ -132,9 +142,8 @@ private:
             Worse(kDamaged);
         };
         listener.torn = [this](const std::string& file, std::uint64_t size, std::uint64_t torn) {
-            diagnostics::Warning(file + ": the last " + std::to_string(torn) + " bytes (from byte " +
-                                 std::to_string(size - torn) +
-                                 ") are no whole block and were ignored: a write cut short?");
+            diagnostics::Warning(file + ": " + LastBytes(torn, size - torn, "no whole block") +
+                                 ": a write cut short?");
             Worse(kDamaged);
         };
         listener.note = [](const std::string& text) { diagnostics::Note(text); };

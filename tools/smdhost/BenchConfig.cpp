@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -18,20 +19,127 @@ using json_keys::Member;
 using json_keys::Text;
 using json_keys::WrongKind;
 
-const std::vector<std::string> kTopKeys = {"module", "state_dir", "nut_dir", "devices"};
-const std::vector<std::string> kDeviceKeys = {
-    "name",     "data_id",           "port",           "poll_interval", "answer_timeout",
-    "settings", "history_max_bytes", "cache_interval", "nut"};
+using json_keys::Key;
+
+// Times of the configuration are seconds up to a day.
+constexpr double kMostSeconds = 86400.0;
 // One block, the least a history can hold; and a terabyte.
 constexpr long long kLeastHistory = 76;
 constexpr long long kMostHistory = 1LL << 40;
-// The settings as the module and the host read them.
-const std::vector<std::string> kSettingsKeys = {"appSetting", "thresholdSetting"};
-const std::vector<std::string> kAppKeys = {"b_mode"};
-const std::vector<std::string> kSignalKeys = {"SignalName",   "NMAlarmID", "ID",
-                                              "SignalNumber", "Level",     "Value"};
 // What the module reads as text: an object or a list there makes jsoncpp throw.
 const char* const kTextKeys[] = {"SignalName", "NMAlarmID", "ID", "SignalNumber"};
+
+// The seconds a time takes: "from 0 to 86400", or "above 0 to 86400" when
+// 0 is too few.
+std::string SecondsRange(double least)
+{
+    return std::string(least == 0.0 ? "from 0" : "above 0") + " to " +
+           std::to_string(static_cast<long>(kMostSeconds));
+}
+
+// A default of DeviceConfig, as the manual page shows it: "2", "0.5".
+std::string SecondsOf(std::chrono::milliseconds time)
+{
+    char text[32];
+    std::snprintf(text, sizeof(text), "%g", static_cast<double>(time.count()) / 1000.0);
+    return text;
+}
+
+std::string HistoryRange()
+{
+    return "0 (no limit) or from " + std::to_string(kLeastHistory) + " (one block) to " +
+           std::to_string(kMostHistory);
+}
+
+const std::vector<Key>& TopKeys()
+{
+    static const std::vector<Key> keys = {
+        {"module", "a text", "", "",
+         "The driver module's file (the package's is /usr/lib/smd/modules/quillmarups.so); "
+         "--module overrides it, and one of them is needed."},
+        {"state_dir", "a text", "\"" + BenchConfig().state_dir + "\"", "",
+         "The folder of the devices' history and cache files (see FILES), made (mode 0755) "
+         "when missing; --state-dir overrides it."},
+        {"nut_dir", "a text", "", "",
+         "Serve every device to Network UPS Tools' upsd from this folder, as --nut (which "
+         "overrides it) does."},
+        {"devices", "a list of objects", "", "one device or more",
+         "The devices to run, each an object with the keys of a device.", true},
+    };
+    return keys;
+}
+
+const std::vector<Key>& DeviceKeys()
+{
+    static const std::vector<Key> keys = {
+        {"name", "a text", "ups-<data_id>", "",
+         "The device's name in the output and as a NUT UPS."},
+        {"data_id", "a whole number", "", "from 0 to " + std::to_string(UINT32_MAX),
+         "The device's data identifier, one per device: its blocks carry it and its files are "
+         "named by it.",
+         true},
+        {"port", "a text", "", "",
+         "The serial device, such as /dev/ttyUSB0; --port replaces the first device's.", true},
+        {"poll_interval", "a number of seconds", SecondsOf(DeviceConfig().poll_interval),
+         SecondsRange(0.0),
+         "From the start of one poll cycle to the start of the next; 0: the next at once."},
+        {"answer_timeout", "a number of seconds", SecondsOf(DeviceConfig().answer_timeout),
+         SecondsRange(1e-3),
+         "How long the line may stay quiet while the host waits for an answer, before its "
+         "first byte or after its last; an answer still coming after three times this fails "
+         "too."},
+        {"settings", "an object", "{}", "",
+         "The device's settings, handed to the module's Init and InitSetting: the keys of a "
+         "device's settings."},
+        {"history_max_bytes", "a whole number", std::to_string(DeviceConfig().history_max_bytes),
+         HistoryRange(),
+         "The history's size limit in bytes, in whole blocks: past it the history is kept as "
+         "ID.history.1 and a new one started."},
+        {"cache_interval", "a number of seconds", SecondsOf(DeviceConfig().cache_interval),
+         SecondsRange(0.0),
+         "0 rewrites the cache with every block; more rewrites it at once for a flag that "
+         "changed, at most this often for values alone, and at the end of a run."},
+        {"nut", "an object", "{}", "",
+         "How Network UPS Tools shows the device: the keys of a device's nut."},
+    };
+    return keys;
+}
+
+const std::vector<Key>& SettingsKeys()
+{
+    static const std::vector<Key> keys = {
+        {"appSetting", "an object", "", "", "The device mode: the key b_mode."},
+        {"thresholdSetting", "an object", "", "",
+         "Read in mode 3 only: an object per signal key (sok, sbp, suf, sbl, sbm) with the "
+         "keys of a signal."},
+    };
+    return keys;
+}
+
+const std::vector<Key>& AppKeys()
+{
+    static const std::vector<Key> keys = {
+        {"b_mode", "a whole number or a text", "1", "",
+         "The device mode, the leading whole number of a text (3, \"3\" and \"3x\" give 3)."},
+    };
+    return keys;
+}
+
+const std::vector<Key>& SignalKeys()
+{
+    static const std::vector<Key> keys = {
+        {"SignalName", "a text or a number", "", "", "The signal's name, as the module prints it."},
+        {"NMAlarmID", "a text or a number", "", "",
+         "The alarm identity's first part; the module keeps it, its alarms carry their own."},
+        {"ID", "a text or a number", "", "", "The alarm identity's second part."},
+        {"SignalNumber", "a text or a number", "", "", "The alarm identity's third part."},
+        {"Level", "a whole number", "", "from " + std::to_string(INT32_MIN) + " to " +
+                                             std::to_string(INT32_MAX),
+         "The alarm level, the host's; the module prints it."},
+        {"Value", "a number", "", "", "The threshold, the host's; the module prints it."},
+    };
+    return keys;
+}
 
 std::vector<std::string> SignalNames()
 {
@@ -50,13 +158,12 @@ std::chrono::milliseconds Seconds(const Json::Value& entry, const char* key,
     if (value == nullptr) {
         return fallback;
     }
-    const std::string expected =
-        std::string("a number of seconds ") + (least == 0.0 ? "from 0" : "above 0") + " to 86400";
+    const std::string expected = "a number of seconds " + SecondsRange(least);
     if (!value->isNumeric() || value->isBool()) {
         WrongKind(*value, where, key, expected);
     }
     const double seconds = value->asDouble();
-    if (seconds < least || seconds > 86400.0) {
+    if (seconds < least || seconds > kMostSeconds) {
         Fail(*value, where, "\"" + std::string(key) + "\" is " + expected + ", not " +
                                 json_keys::Shown(*value));
     }
@@ -66,12 +173,12 @@ std::chrono::milliseconds Seconds(const Json::Value& entry, const char* key,
 // The keys of a device's settings, and the kinds the host reads quietly.
 void CheckSettings(const Json::Value& settings, const std::string& where)
 {
-    json_keys::CheckKeys(settings, kSettingsKeys, where + ", settings");
+    json_keys::CheckKeys(settings, SettingsKeys(), where + ", settings");
     if (const Json::Value* app = Member(settings, "appSetting")) {
         if (!app->isObject()) {
             WrongKind(*app, where + ", settings", "appSetting", "an object such as {\"b_mode\": 3}");
         }
-        json_keys::CheckKeys(*app, kAppKeys, where + ", settings.appSetting");
+        json_keys::CheckKeys(*app, AppKeys(), where + ", settings.appSetting");
     }
     const Json::Value* signals = Member(settings, "thresholdSetting");
     if (signals == nullptr || !signals->isObject()) {
@@ -80,7 +187,7 @@ void CheckSettings(const Json::Value& settings, const std::string& where)
     json_keys::CheckKeys(*signals, SignalNames(), where + ", settings.thresholdSetting");
     for (auto signal = signals->begin(); signal != signals->end(); ++signal) {
         const std::string at = where + ", settings.thresholdSetting." + signal.name();
-        json_keys::CheckKeys(*signal, kSignalKeys, at);
+        json_keys::CheckKeys(*signal, SignalKeys(), at);
         const Json::Value* level = Member(*signal, "Level");
         if (level != nullptr) {
             json_keys::WholeNumber(*level, at, "Level", INT32_MIN, INT32_MAX);
@@ -98,7 +205,7 @@ DeviceConfig ReadDevice(const Json::Value& entry, Json::ArrayIndex number)
     if (!entry.isObject()) {
         Fail(entry, where, "a device is an object, not " + json_keys::KindOf(entry));
     }
-    json_keys::CheckKeys(entry, kDeviceKeys, where);
+    json_keys::CheckKeys(entry, DeviceKeys(), where);
     DeviceConfig device;
     const Json::Value* data_id = Member(entry, "data_id");
     if (data_id == nullptr) {
@@ -128,8 +235,8 @@ DeviceConfig ReadDevice(const Json::Value& entry, Json::ArrayIndex number)
         const long long bytes =
             json_keys::WholeNumber(*limit, where, "history_max_bytes", 0, kMostHistory);
         if (bytes > 0 && bytes < kLeastHistory) {
-            Fail(*limit, where, "\"history_max_bytes\" is 0 (no limit) or from 76 (one block) to " +
-                                    std::to_string(kMostHistory) + ", not " + std::to_string(bytes));
+            Fail(*limit, where, "\"history_max_bytes\" is " + HistoryRange() + ", not " +
+                                    std::to_string(bytes));
         }
         device.history_max_bytes = static_cast<std::uint64_t>(bytes);
     }
@@ -151,12 +258,25 @@ std::string FromFolderOf(const std::string& config, const std::string& path)
 
 }  // namespace
 
+const std::vector<json_keys::KeyTable>& ConfigurationKeys()
+{
+    static const std::vector<json_keys::KeyTable> tables = {
+        {"the top level", TopKeys()},
+        {"a device", DeviceKeys()},
+        {"a device's settings", SettingsKeys()},
+        {"settings.appSetting", AppKeys()},
+        {"a signal of settings.thresholdSetting", SignalKeys()},
+        {"a device's nut", nut::SettingsKeys()},
+    };
+    return tables;
+}
+
 BenchConfig ParseBenchConfig(const Json::Value& root)
 {
     if (!root.isObject()) {
         Fail(root, "configuration", "an object is expected, not " + json_keys::KindOf(root));
     }
-    json_keys::CheckKeys(root, kTopKeys, "configuration");
+    json_keys::CheckKeys(root, TopKeys(), "configuration");
     BenchConfig config;
     config.module = Text(root, "module", "configuration");
     if (Member(root, "state_dir") != nullptr) {

@@ -7,6 +7,7 @@
 
 #include <json/value.h>
 
+#include "tools/common/JsonKeys.h"
 #include "tools/nut/Mapping.h"
 
 // The bench host's configuration file:
@@ -40,6 +41,11 @@ struct BenchConfig {
     std::string nut_dir;  // where NUT's upsd finds the devices' sockets; "": not served
     std::vector<DeviceConfig> devices;
 };
+
+// Every key of the configuration, the object it belongs to, its kind, default
+// and range: the tables the reader checks keys against, which the manual page
+// lists.
+const std::vector<json_keys::KeyTable>& ConfigurationKeys();
 
 // Reads the configuration; throws std::runtime_error naming the file, the
 // line and the key at fault.

@@ -174,6 +174,7 @@ bool BenchDevice::TakePort()
 void BenchDevice::Run(unsigned int cycles)
 {
     RunCycles(cycles);
+    failures_.Finish();
     cache_.Finish();
 }
 
@@ -333,7 +334,7 @@ BenchDevice::Outcome BenchDevice::CycleFailed(const std::string& reason,
 events::Summary BenchDevice::Totals() const
 {
     return {completed_, failures_.Total(), failures_.Stale(), interrupted_,
-            history_report_.Lost()};
+            history_report_.Lost(), failures_.Last()};
 }
 
 bool BenchDevice::StorageFailed() const

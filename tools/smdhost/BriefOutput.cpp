@@ -28,6 +28,7 @@ std::string Brief(const Event& event)
             [](const CycleFailed& e) {
                 return "#" + std::to_string(e.cycle) + " failed (" + e.reason + "): " + e.detail;
             },
+            [](const Repeated&) { return std::string(); },
             [&event](const Failing& e) {
                 // Every failed cycle has its line here.
                 return e.now == Failing::Now::Ongoing ? std::string() : TextOutput::Text(event);
@@ -46,9 +47,9 @@ std::string BriefOutput::Fields(const data_block::Decoded& block)
         line += std::string(ups_protocol::kStatusFields[i].tag) + std::to_string(block.flags[i]) +
                 " ";
     }
-    for (const auto& field : ups_protocol::kDataFields) {
-        line += std::string(field.tag) + "=" + data_block::ValueText(ValueOf(block, field)) +
-                (&field == &ups_protocol::kDataFields[data_block::kValues - 1] ? "" : " ");
+    for (std::size_t i = 0; i < data_block::kValues; ++i) {
+        line += std::string(data_block::ValueFields()[i]->tag) + "=" +
+                data_block::ValueText(block.values[i]) + (i + 1 == data_block::kValues ? "" : " ");
     }
     return line;
 }

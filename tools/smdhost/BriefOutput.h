@@ -14,8 +14,8 @@ public:
     explicit BriefOutput(int fd) : fd_(fd) {}
     void Take(const events::Event& event) override;
 
-    // A decoded block's fields on one line, the values in the order of the
-    // data answer: "SOK0 SBP0 SUF1 SBL0 SBM1 DVIA=0 ... DVBL=20".
+    // A decoded block's fields on one line, the values in the record's order
+    // (as smdhist shows them): "SOK0 SBP0 SUF1 SBL0 SBM1 DVIA=0 ... DVBL=20".
     static std::string Fields(const data_block::Decoded& block);
 
 private:

@@ -2,6 +2,7 @@
 
 #include "tools/common/DataBlock.h"
 #include "tools/common/Duration.h"
+#include "tools/common/Plural.h"
 
 namespace cache_check {
 
@@ -48,7 +49,7 @@ std::string Faults(const std::string& block, unsigned int data_id, std::time_t n
     data_block::Decoded decoded;
     if (!data_block::Decode(reinterpret_cast<const unsigned char*>(block.data()), block.size(),
                             decoded)) {
-        return "it holds " + std::to_string(block.size()) + " bytes, not one " +
+        return "it holds " + Counted(block.size(), "byte") + ", not one " +
                std::to_string(data_block::kSize) + "-byte block";
     }
     std::string faults;

@@ -32,17 +32,6 @@ std::string Block::Hex() const
     return hex;
 }
 
-float ValueOf(const data_block::Decoded& block, const ups_protocol::Field& field)
-{
-    const auto& fields = data_block::ValueFields();
-    for (std::size_t i = 0; i < fields.size(); ++i) {
-        if (fields[i]->offset == field.offset) {
-            return block.values[i];
-        }
-    }
-    return 0;
-}
-
 bool IsTrace(const Fact& fact)
 {
     return std::holds_alternative<Bytes>(fact) || std::holds_alternative<Run>(fact);

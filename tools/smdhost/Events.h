@@ -71,12 +71,23 @@ struct Alarm {
     unsigned int cycle = 0;  // 0 for the cached block
 };
 
-// A failed cycle; a person's view shows it only when `in_text`.
+// A failed cycle; a person's view shows it only when `in_text` (a repeat of
+// the failure before it, which comes again in a Repeated).
 struct CycleFailed {
     unsigned int cycle = 0;
     std::string reason;  // timeout, refused, port, module
     std::string detail;
     bool in_text = true;
+};
+
+// Failed cycles in a row that each failed as the one before them did (the
+// same reason and detail), counted on one line of a person's view when they
+// end, each minute and at the end of the run. Each was a CycleFailed of its own.
+struct Repeated {
+    unsigned int first_cycle = 0;
+    unsigned int last_cycle = 0;
+    std::string reason;
+    std::string detail;
 };
 
 // The third failed cycle in a row: the device's data is stale.
@@ -130,6 +141,7 @@ struct Summary {
     bool stale = false;
     bool interrupted = false;
     unsigned int not_stored = 0;
+    std::string last_failure;  // "cycle N (reason): detail"; "" when none failed
 };
 
 // Bytes on a line, for the trace: sent, received (in `chunks`) or left there before a command.
@@ -166,9 +178,9 @@ struct Upsd {
     std::string socket;
 };
 
-using Fact = std::variant<Started, PortOpened, Block, Alarm, CycleFailed, Stale, Failing,
-                          Storage, Rotated, Message, Stopping, Summary, Bytes, Run, ModuleLine,
-                          Dropped, Upsd>;
+using Fact = std::variant<Started, PortOpened, Block, Alarm, CycleFailed, Repeated, Stale,
+                          Failing, Storage, Rotated, Message, Stopping, Summary, Bytes, Run,
+                          ModuleLine, Dropped, Upsd>;
 
 // One fact with the moment it happened and, for most, its device.
 struct Event {
@@ -180,10 +192,6 @@ struct Event {
 // True for the facts of the trace (Bytes, Run), which go to the trace's
 // output and show their time to the millisecond.
 bool IsTrace(const Fact& fact);
-
-// The value of `field`, one of the data answer's fields, in a decoded block
-// (which holds them in record order), found by its place in the record.
-float ValueOf(const data_block::Decoded& block, const ups_protocol::Field& field);
 
 // Builds a visitor of a Fact from lambdas: std::visit(Overloaded{...}, fact).
 template <class... Ts>

@@ -28,13 +28,25 @@ void FailureReport::Failed(unsigned int cycle, const std::string& reason,
     if (++in_a_row_ == 1) {
         first_ = now;
     }
+    const bool repeat =
+        in_a_row_ > kStaleAfter && reason == last_reason_ && detail == last_detail_;
+    if (!repeat) {
+        TellRepeats();
+    } else if (repeats_) {
+        repeats_->last_cycle = cycle;
+    } else {
+        repeats_ = events::Repeated{cycle, cycle, reason, detail};
+    }
+    last_reason_ = reason;
+    last_detail_ = detail;
     last_ = "cycle " + std::to_string(cycle) + " (" + reason + "): " + detail;
-    log_.Tell(device_, events::CycleFailed{cycle, reason, detail, in_a_row_ <= kStaleAfter});
+    log_.Tell(device_, events::CycleFailed{cycle, reason, detail, !repeat});
     if (in_a_row_ == kStaleAfter) {
         stale_ = true;
         log_.Tell(device_, events::Stale{in_a_row_});
         reminder_.Restart(now);
     } else if (in_a_row_ > kStaleAfter && reminder_.Due(now)) {
+        TellRepeats();
         log_.Tell(device_, events::Failing{events::Failing::Now::Ongoing, in_a_row_,
                                            Lasting(now - first_), last_});
     }
@@ -42,12 +54,21 @@ void FailureReport::Failed(unsigned int cycle, const std::string& reason,
 
 void FailureReport::Completed()
 {
+    TellRepeats();
     if (in_a_row_ > kStaleAfter || stale_) {
         log_.Tell(device_, events::Failing{events::Failing::Now::Ended, in_a_row_,
                                            Lasting(Reminder::Clock::now() - first_), last_});
     }
     stale_ = false;
     in_a_row_ = 0;
+}
+
+void FailureReport::TellRepeats()
+{
+    if (repeats_) {
+        log_.Tell(device_, *repeats_);
+        repeats_.reset();
+    }
 }
 
 void StorageReport::Failed(const std::string& detail)

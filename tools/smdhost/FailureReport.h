@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <optional>
 #include <string>
 
 #include "tools/smdhost/EventLog.h"
@@ -18,9 +19,12 @@ private:
     Clock::time_point last_{};
 };
 
-// The failed cycles of one device, as its user sees them: every one in JSON;
-// in text the first three in full, then one line a minute that sums them up,
-// and one on recovery. With the third in a row the data is stale.
+// The failed cycles of one device, as its user sees them: every one in JSON
+// and in the compact view; in text the first three in a row in full, then
+// each that fails otherwise than the one before it, while repeats of one
+// failure are counted on one line (when they end, each minute, at the end of
+// the run). With the third in a row the data is stale; a line a minute says
+// the failures go on, and one says when they end.
 class FailureReport {
 public:
     static constexpr unsigned int kStaleAfter = 3;
@@ -29,11 +33,17 @@ public:
 
     void Failed(unsigned int cycle, const std::string& reason, const std::string& detail);
     void Completed();
+    // The run ends: repeats not yet told are.
+    void Finish() { TellRepeats(); }
 
     unsigned int Total() const { return total_; }
     bool Stale() const { return stale_; }
+    // "cycle N (reason): detail" of the last failed cycle; "" when none failed.
+    const std::string& Last() const { return last_; }
 
 private:
+    void TellRepeats();
+
     EventLog& log_;
     const EventLog::Device& device_;
     unsigned int total_ = 0;
@@ -41,6 +51,9 @@ private:
     bool stale_ = false;
     Reminder::Clock::time_point first_{};
     std::string last_;  // "cycle N (reason): detail"
+    std::string last_reason_;
+    std::string last_detail_;
+    std::optional<events::Repeated> repeats_;  // not yet told
     Reminder reminder_;
 };
 

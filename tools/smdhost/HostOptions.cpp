@@ -6,6 +6,7 @@
 
 #include "tools/common/ElfInfo.h"
 #include "tools/smdhost/BenchConfig.h"
+#include "tools/smdhost/HostManual.h"
 #include "tools/smdhost/InstalledModule.h"
 
 namespace {
@@ -194,9 +195,11 @@ const command_line::Program& HostProgram()
             {"3", "a block was not stored, or a state file was refused"},
             {"4", "a port is held by another program, is no terminal, may not be opened or is "
                   "misnamed"},
-            {"128+N", "a second signal N stopped the host at once"},
+            {"128+N", "a second SIGINT or SIGTERM (signal N) stopped the host at once"},
         },
         "",
+        Completes::Nothing,
+        HostManualSections(),
     };
     return program;
 }

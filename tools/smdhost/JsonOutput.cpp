@@ -79,6 +79,9 @@ const char* Add(const CycleFailed& e, Json::Value& json)
     return "cycle_failed";
 }
 
+// Every cycle of a repeat was a cycle_failed event of its own.
+const char* Add(const Repeated&, Json::Value&) { return nullptr; }
+
 const char* Add(const Stale& e, Json::Value& json)
 {
     json["failed_cycles"] = e.failed_in_a_row;
@@ -138,6 +141,9 @@ const char* Add(const Summary& e, Json::Value& json)
     json["stale"] = e.stale;
     json["interrupted"] = e.interrupted;
     json["not_stored"] = e.not_stored;
+    if (!e.last_failure.empty()) {
+        json["last_failure"] = e.last_failure;
+    }
     return "summary";
 }
 

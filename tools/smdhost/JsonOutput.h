@@ -13,7 +13,8 @@ public:
     void Take(const events::Event& event) override;
 
     // The event's object: "event", "time", "device" and "data_id" when it has
-    // a device, and what its kind adds; null for a line of the module's.
+    // a device, and what its kind adds; null for a line of the module's
+    // and for the text's count of repeated failures.
     static Json::Value ToJson(const events::Event& event);
 
 private:

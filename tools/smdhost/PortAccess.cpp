@@ -106,18 +106,17 @@ std::string DevicePathMeant(const std::string& path)
     return ::stat(device.c_str(), &st) == 0 && S_ISCHR(st.st_mode) ? device : "";
 }
 
-bool SamePort(const std::string& a, const std::string& b)
+std::string PortKey(const std::string& path)
 {
-    struct stat first {};
-    struct stat second {};
-    if (::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0) {
-        if (S_ISCHR(first.st_mode) && S_ISCHR(second.st_mode)) {
-            return first.st_rdev == second.st_rdev;
-        }
-        return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        namespace fs = std::filesystem;
+        return "path " + fs::absolute(path).lexically_normal().string();
     }
-    namespace fs = std::filesystem;
-    return fs::absolute(a).lexically_normal() == fs::absolute(b).lexically_normal();
+    if (S_ISCHR(st.st_mode)) {
+        return "device " + std::to_string(st.st_rdev);
+    }
+    return "file " + std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
 }
 
 }  // namespace port_access

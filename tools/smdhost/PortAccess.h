@@ -17,8 +17,10 @@ std::string DeniedHint(const std::string& path);
 // device of its name does under /dev/; "" otherwise.
 std::string DevicePathMeant(const std::string& path);
 
-// True when the two paths name the same port (one may be a link to the other,
-// as the names in /dev/serial/by-id are).
-bool SamePort(const std::string& a, const std::string& b);
+// What names the port at `path`, the same for every path to it (one may be
+// a link to the other, as the names in /dev/serial/by-id are): the device's
+// number, the file's identity, or for a path not there yet the path made
+// absolute. Paths of one key name one port.
+std::string PortKey(const std::string& path);
 
 }  // namespace port_access

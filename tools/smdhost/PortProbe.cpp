@@ -39,8 +39,10 @@ using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 using namespace exit_status::smdhost;
 
-// The quiet that ends an answer early.
+// The quiet that ends an answer early; once the module has taken it, a
+// shorter one, long enough for lines that follow at the line's speed.
 constexpr milliseconds kQuiet{500};
+constexpr milliseconds kQuietAfterTaken{100};
 
 const std::string kStatus = reinterpret_cast<const char*>(ups_protocol::kStatusCommand);
 const std::string kData = reinterpret_cast<const char*>(ups_protocol::kDataCommand);
@@ -172,9 +174,12 @@ Answer Exchange(SerialPort& port, const std::string& command, SMDSPDevice* drive
     unsigned char chunk[512];
     for (auto now = sent; now < deadline; now = Clock::now()) {
         const auto left = std::chrono::duration_cast<milliseconds>(deadline - now);
-        const ssize_t got = port.Read(chunk, sizeof(chunk), answer.bytes.empty() || taken
-                                                                ? left
-                                                                : std::min(left, quiet));
+        // Once bytes came, a quiet ends the answer: nothing more is coming, or
+        // the driver has taken it and nothing follows.
+        const milliseconds wait = answer.bytes.empty() ? left
+                                  : taken              ? std::min(left, kQuietAfterTaken)
+                                                       : std::min(left, quiet);
+        const ssize_t got = port.Read(chunk, sizeof(chunk), wait);
         if (got <= 0) {
             if (got < 0 || !answer.bytes.empty()) {
                 break;  // gone, or quiet after an answer

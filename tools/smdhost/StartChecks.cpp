@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
+#include <unordered_map>
 
 #include "tools/smdhost/PortAccess.h"
 
@@ -58,19 +59,22 @@ void CheckStateFolderWritable(const safe_file::Folder& folder)
 
 void CheckOneDevicePerPort(const BenchConfig& config)
 {
+    // A key per port, not each pair compared: thousands of devices start at once.
     const auto& devices = config.devices;
-    for (std::size_t second = 1; second < devices.size(); ++second) {
-        for (std::size_t first = 0; first < second; ++first) {
-            const std::string& a = devices[first].port;
-            const std::string& b = devices[second].port;
-            if (!port_access::SamePort(a, b)) {
-                continue;
-            }
-            throw std::runtime_error(
-                "devices " + Device(devices[first], first) + " and " +
-                Device(devices[second], second) + " both use the port " + a +
-                (a == b ? "" : " (" + b + " is the same port)") + "; one device per line");
+    std::unordered_map<std::string, std::size_t> first_on;
+    for (std::size_t second = 0; second < devices.size(); ++second) {
+        const auto [at, added] =
+            first_on.emplace(port_access::PortKey(devices[second].port), second);
+        if (added) {
+            continue;
         }
+        const std::size_t first = at->second;
+        const std::string& a = devices[first].port;
+        const std::string& b = devices[second].port;
+        throw std::runtime_error("devices " + Device(devices[first], first) + " and " +
+                                 Device(devices[second], second) + " both use the port " + a +
+                                 (a == b ? "" : " (" + b + " is the same port)") +
+                                 "; one device per line");
     }
 }
 

@@ -134,9 +134,11 @@ bool StateFiles::CutTornTail(std::vector<std::string>& warnings, safe_file::Erro
     if (::ftruncate(history_fd_, history_size_) != 0) {
         return Failed(error, errno, "cannot cut the torn end of " + HistoryPath());
     }
-    warnings.push_back(HistoryPath() + " ended in part of a block: " + std::to_string(torn) +
-                       " bytes dropped, " + std::to_string(history_size_ / block_size_) +
-                       " whole blocks kept");
+    warnings.push_back(HistoryPath() + " ended in part of a block: " +
+                       Counted(static_cast<unsigned long long>(torn), "byte") + " dropped, " +
+                       Counted(static_cast<unsigned long long>(history_size_ / block_size_),
+                               "whole block") +
+                       " kept");
     return true;
 }
 
@@ -167,9 +169,10 @@ bool StateFiles::CutZeroedTail(std::vector<std::string>& warnings, safe_file::Er
     history_size_ = end;
     warnings.push_back(HistoryPath() + " ended in " +
                        Counted(dropped / block_size_, "block") +
-                       " of zeros, left by a power loss: " + std::to_string(dropped) +
-                       " bytes dropped, " + std::to_string(end / block_size_) +
-                       " whole blocks kept");
+                       " of zeros, left by a power loss: " +
+                       Counted(static_cast<unsigned long long>(dropped), "byte") + " dropped, " +
+                       Counted(static_cast<unsigned long long>(end / block_size_), "whole block") +
+                       " kept");
     return true;
 }
 

@@ -38,13 +38,12 @@ std::string BlockFields(const Block& block)
         text += std::string(ups_protocol::kStatusFields[i].tag) + " " +
                 std::to_string(decoded.flags[i]) + (i + 1 == data_block::kFlags ? "" : "  ");
     }
-    std::size_t column = 0;
-    for (const auto& field : ups_protocol::kDataFields) {
+    for (std::size_t i = 0; i < data_block::kValues; ++i) {
         char cell[32];
-        const bool row_end = ++column % kValuesPerRow == 0;
-        std::snprintf(cell, sizeof(cell), row_end ? "%s %g" : "%s %-8g", field.tag,
-                      static_cast<double>(ValueOf(decoded, field)));
-        text += (column % kValuesPerRow == 1 ? "\n" + std::string(kIndent) : "") + cell;
+        const bool row_end = (i + 1) % kValuesPerRow == 0;
+        std::snprintf(cell, sizeof(cell), row_end ? "%s %g" : "%s %-8g",
+                      data_block::ValueFields()[i]->tag, static_cast<double>(decoded.values[i]));
+        text += (i % kValuesPerRow == 0 ? "\n" + std::string(kIndent) : "") + cell;
     }
     return text;
 }
@@ -92,17 +91,28 @@ std::string Say(const CycleFailed& e)
     return "cycle " + std::to_string(e.cycle) + " failed (" + e.reason + "): " + e.detail;
 }
 
+// Told when they end: the cycles each failed as the one before them did.
+std::string Say(const Repeated& e)
+{
+    const std::string cycles =
+        e.first_cycle == e.last_cycle
+            ? "cycle " + std::to_string(e.first_cycle)
+            : "cycles " + std::to_string(e.first_cycle) + " to " + std::to_string(e.last_cycle);
+    return cycles + " failed the same way (" + e.reason + "): " + e.detail;
+}
+
 std::string Say(const Stale& e)
 {
     return "data stale: " + Counted(e.failed_in_a_row, "cycle") +
-           " failed in a row; from now on one line a minute sums up the failures";
+           " failed in a row; a line a minute says how long the failures go on";
 }
 
+// Each minute, after the line of the last failure or of its repeats.
 std::string Say(const Failing& e)
 {
     if (e.now == Failing::Now::Ongoing) {
         return "still failing: " + Counted(e.failed_in_a_row, "cycle") + " in a row over " +
-               e.over + "; last " + e.last;
+               e.over;
     }
     return "communication re-established after " + Counted(e.failed_in_a_row, "failed cycle") +
            " over " + e.over + "; last " + e.last;
@@ -139,8 +149,8 @@ std::string Say(const Message& e)
 std::string Say(const Stopping& e)
 {
     return "stopping (" + e.signal +
-           "): the cycles under way end now and are not counted; a second signal ends the "
-           "host at once";
+           "): the cycles under way end now and are not counted; SIGINT or SIGTERM again "
+           "ends the host at once";
 }
 
 // "09:04:30.101" of a moment.
@@ -181,7 +191,8 @@ std::string Say(const Summary& e)
     return Counted(e.completed + e.failed + (e.interrupted ? 1 : 0), "cycle") + ": " +
            std::to_string(e.completed) + " completed, " + std::to_string(e.failed) + " failed" +
            (e.interrupted ? ", 1 interrupted" : "") + (e.stale ? "; data stale" : "") +
-           (e.not_stored > 0 ? "; " + Counted(e.not_stored, "block") + " not stored" : "");
+           (e.not_stored > 0 ? "; " + Counted(e.not_stored, "block") + " not stored" : "") +
+           (e.last_failure.empty() ? "" : "; last failure: " + e.last_failure);
 }
 
 std::string Say(const Dropped& e)

@@ -60,8 +60,14 @@ std::string DriverLog::Text(const events::Event& event, unsigned int detail)
         IsTrace(fact)) {
         return Detailed(event, detail);
     }
-    if (std::holds_alternative<ModuleLine>(fact)) {
+    // A repeated failure is a line of its own from -D on, and not told without.
+    if (std::holds_alternative<ModuleLine>(fact) || std::holds_alternative<Repeated>(fact)) {
         return "";
+    }
+    // Without the failures' own lines, the reminder names the last.
+    const auto* failing = std::get_if<Failing>(&fact);
+    if (failing != nullptr && failing->now == Failing::Now::Ongoing) {
+        return TextOutput::Text(event) + "; last " + failing->last;
     }
     return TextOutput::Text(event);
 }

@@ -51,6 +51,8 @@ DeviceConfig Device(const nut::DriverConfig& driver)
     device.port = driver.port;
     device.poll_interval = driver.poll_interval;
     device.answer_timeout = driver.answer_timeout;
+    device.history_max_bytes = driver.history_max_bytes.value_or(device.history_max_bytes);
+    device.cache_interval = driver.cache_interval.value_or(device.cache_interval);
     nut::DeviceSettings nut = nut::DefaultSettings();
     if (!driver.settings.empty()) {
         SettingsFile file = ReadSettingsFile(driver.settings, "[" + driver.ups + "]");
