@@ -137,20 +137,6 @@ std::string FaultName(const ::testing::TestParamInfo<ups_faults::FaultInfo>& inf
 INSTANTIATE_TEST_SUITE_P(EveryFault, InjectedFault, ::testing::ValuesIn(ups_faults::kFaults),
                          FaultName);
 
-// A test of what happens at a line's pace needs a host that keeps pace with
-// each byte: under ThreadSanitizer it may not.
-constexpr bool SlowedDown()
-{
-#if defined(__SANITIZE_THREAD__)
-    return true;
-#elif defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-    return true;
-#endif
-#endif
-    return false;
-}
-
 // At the line's own speed the module takes an answer as soon as its count of
 // lines is there: a line sent twice pushes the last line out of the answer,
 // into the next one, and the refusal names the line at fault.

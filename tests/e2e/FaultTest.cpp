@@ -1,11 +1,14 @@
 // The simulator's faults, fed to the driver the way the bench host feeds it:
-// each must do what the shared fault table says, whatever the draw.
+// each must do what the shared fault table says, whatever the draw; at the
+// line's pace, reads gathered between wakeups act as one byte at a time.
 #include <algorithm>
+#include <functional>
 #include <random>
 #include <string>
 
 #include "sim/UpsFaults.h"
 #include "tests/support/UpsHarness.h"
+#include "tools/smdhost/LineFeed.h"
 
 using ups_faults::Answer;
 using ups_faults::Fault;
@@ -25,9 +28,13 @@ const char* NameOf(Outcome outcome)
     return "?";
 }
 
-// One poll cycle on a fresh driver, whose `answer` carries the fault; answers
-// what the driver made of it.
-Outcome Drive(Fault fault, Answer answer, unsigned int seed)
+// The length of the piece of `chunk` from `at` that the driver is handed next.
+using Cut = std::function<std::size_t(const std::string& chunk, std::size_t at)>;
+
+// One poll cycle on a fresh driver, whose `answer` carries the fault, each
+// chunk handed over as `cut` says (by default as the host reads it at once);
+// answers what the driver made of it.
+Outcome Drive(Fault fault, Answer answer, unsigned int seed, const Cut& cut = nullptr)
 {
     auto host = std::make_shared<RecordingController>();
     auto ups = std::make_shared<UpsProbe>();
@@ -47,8 +54,10 @@ Outcome Drive(Fault fault, Answer answer, unsigned int seed)
                                                 : ups_answers::DataLines(reading);
     bool ended = false;
     for (const std::string& chunk : ups_faults::Inject(fault, answer, lines, rng)) {
-        for (std::size_t at = 0; at < chunk.size() && !ended; at += kHostReadSize) {
-            ended = feed(chunk.substr(at, kHostReadSize)) == 0;
+        for (std::size_t at = 0; at < chunk.size() && !ended;) {
+            const std::size_t length = cut ? cut(chunk, at) : kHostReadSize;
+            ended = feed(chunk.substr(at, length)) == 0;
+            at += length;
         }
     }
     testing::internal::GetCapturedStdout();
@@ -76,6 +85,36 @@ TEST(SimulatorFaults, EachFaultDoesToTheDriverWhatTheTableSays)
                     << info.name << " in the " << (answer == Answer::Status ? "status" : "data")
                     << " answer, seed " << seed << ": " << NameOf(seen) << ", not "
                     << NameOf(info.outcome);
+            }
+        }
+    }
+}
+
+// At the line's pace the bench host lets bytes gather between its reads and
+// hands each read to the driver up to each line end: the driver then does what
+// it does with one byte at a time (taking an answer at its last expected line,
+// so a line sent twice is left over), for every fault and reads of any size.
+TEST(SimulatorFaults, ReadsGatheredAtTheLinesPaceFedUpToEachLineEndActAsByteByByte)
+{
+    for (const auto& info : ups_faults::kFaults) {
+        for (const Answer answer : {Answer::Status, Answer::Data}) {
+            for (unsigned int seed = 1; seed <= 20 && ups_faults::AppliesTo(info.fault, answer);
+                 ++seed) {
+                std::mt19937 reads(seed);
+                std::size_t read_end = 0;
+                const Cut gathered = [&](const std::string& chunk, std::size_t at) {
+                    if (at == 0 || at >= read_end) {
+                        read_end = at + std::uniform_int_distribution<std::size_t>(1, 64)(reads);
+                    }
+                    return line_feed::PieceLength(
+                        reinterpret_cast<const unsigned char*>(chunk.data()) + at,
+                        std::min(read_end, chunk.size()) - at);
+                };
+                const Cut byte = [](const std::string&, std::size_t) { return std::size_t{1}; };
+                EXPECT_EQ(NameOf(Drive(info.fault, answer, seed, gathered)),
+                          NameOf(Drive(info.fault, answer, seed, byte)))
+                    << info.name << (answer == Answer::Status ? " status" : " data") << " seed "
+                    << seed;
             }
         }
     }

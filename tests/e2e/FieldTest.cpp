@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <cmath>
+#include <algorithm>
 #include <csignal>
 #include <cstring>
 #include <ctime>
@@ -679,6 +680,55 @@ TEST_F(EndToEnd, TraceShowsEachCommandAndAnswerOnALineAndEachRunInAFileUnderAHea
     }
     EXPECT_EQ(written[1]["bytes"].asString(), "RS\\r");
     EXPECT_EQ(written[1]["time"].asString().size(), 29u) << "milliseconds and offset";
+}
+
+// A UPS that answers at 600 bit/s (upssim's own pace; the host's pseudo-terminal
+// stays at the module's 2400): its data answer takes 2.6 s. Timed by the line's
+// quiet, an answer longer than answer_timeout completes, each answer is one line
+// of the trace, read in far fewer reads than bytes.
+TEST_F(EndToEnd, AnswersAt600BitPerSecondAreReadWholeInAFewReadsTimedByTheLinesQuiet)
+{
+    if (SlowedDown()) {
+        GTEST_SKIP() << "paced: not under ThreadSanitizer";
+    }
+    sim = StartSimAt(line, R"({"steps": [{"name": "on line"}]})", {"--baud", "600"}, true);
+    Events events;
+    ASSERT_EQ(RunHost(WriteConfig(1.0), 1, events, {"--trace"}), 0) << Errors();
+    std::vector<std::size_t> answers;
+    for (const Json::Value& trace : Of(events, "trace")) {
+        if (trace["direction"] == "received") {
+            answers.push_back(trace["length"].asUInt());
+            EXPECT_LT(trace["chunks"].asUInt() * 4, trace["length"].asUInt()) << trace;
+        }
+    }
+    EXPECT_EQ(answers, (std::vector<std::size_t>{47, 156})) << "one line per answer";
+}
+
+// An answer still coming after three times answer_timeout fails its cycle
+// naming answer_timeout; its rest is let through and thrown away before the
+// next command, so each cycle fails for its own reason, never spoiled by it.
+TEST_F(EndToEnd, AnswerStillComingAfterThreeTimeoutsFailsNamingItAndItsRestIsThrownAway)
+{
+    if (SlowedDown()) {
+        GTEST_SKIP() << "paced: not under ThreadSanitizer";
+    }
+    sim = StartSimAt(line, R"({"steps": [{"name": "on line"}]})", {}, true);
+    Events events;
+    // 0.2 s: the data answer's 650 ms at 2400 bit/s are longer than three times that.
+    EXPECT_EQ(RunHost(WriteConfig(0.2), 2, events, {"--trace"}), 1) << Errors();
+    const Events failed = Of(events, "cycle_failed");
+    ASSERT_EQ(Cycles(failed), (std::vector<unsigned int>{1, 2}));
+    for (const Json::Value& failure : failed) {
+        const std::string detail = failure["detail"].asString();
+        EXPECT_NE(detail.find("\"RD\\r\" within 0.6 s ("), std::string::npos) << detail;
+        EXPECT_NE(detail.find("bytes were still arriving"), std::string::npos) << detail;
+        EXPECT_NE(detail.find("longer answer_timeout"), std::string::npos) << detail;
+    }
+    const Events traces = Of(events, "trace");
+    EXPECT_TRUE(std::any_of(traces.begin(), traces.end(), [](const Json::Value& trace) {
+        return trace["direction"] == "discarded" && trace["cycle"].asUInt() == 2u &&
+               trace["bytes"].asString().find("DVBL20.0\\r\\n") != std::string::npos;
+    })) << "the rest of the data answer, to its last line";
 }
 
 // ---- Unattended ---------------------------------------------------------------------

@@ -16,8 +16,8 @@ struct Speed {
 };
 
 constexpr Speed kSpeeds[] = {
-    {1200, B1200},     {2400, B2400},     {4800, B4800},     {9600, B9600},
-    {19200, B19200},   {38400, B38400},   {57600, B57600},   {115200, B115200},
+    {300, B300},       {600, B600},       {1200, B1200},     {2400, B2400},     {4800, B4800},
+    {9600, B9600},     {19200, B19200},   {38400, B38400},   {57600, B57600},   {115200, B115200},
 };
 
 bool SpeedCode(int baud, speed_t& code)
@@ -148,6 +148,40 @@ ssize_t SerialPort::Read(void* buffer, std::size_t size, std::chrono::millisecon
         const bool hung_up = (in.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
         if (got < 0 && (errno == EINTR || errno == EAGAIN) && !hung_up) {
             continue;
+        }
+        if (got == 0) {
+            errno = ENODEV;
+        }
+        Failed("lost");
+        return -1;
+    }
+}
+
+ssize_t SerialPort::ReadAfter(void* buffer, std::size_t size, std::chrono::milliseconds pause,
+                              int wake)
+{
+    const auto deadline = std::chrono::steady_clock::now() + pause;
+    for (int left = static_cast<int>(pause.count()); left > 0; left = RemainingMs(deadline)) {
+        pollfd woken{wake, POLLIN, 0};
+        const int ready = ::poll(&woken, wake >= 0 ? 1 : 0, left);
+        if (ready > 0) {
+            return 0;
+        }
+        if (ready < 0 && errno != EINTR) {
+            Failed("cannot wait on");
+            return -1;
+        }
+    }
+    for (;;) {
+        const ssize_t got = ::read(fd_, buffer, size);
+        if (got > 0) {
+            return got;
+        }
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0 && errno == EAGAIN) {
+            return 0;
         }
         if (got == 0) {
             errno = ENODEV;

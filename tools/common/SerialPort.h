@@ -32,6 +32,14 @@ public:
     ssize_t Read(void* buffer, std::size_t size, std::chrono::milliseconds timeout,
                  int wake = -1);
 
+    // Lets the line run for `pause` without waking for each byte (the
+    // terminal layer gathers them), then reads what has come, at most `size`,
+    // without waiting further. `wake`, when given and readable, ends the
+    // pause early and reads nothing. The count, 0 for nothing, -1 when the
+    // line is gone.
+    ssize_t ReadAfter(void* buffer, std::size_t size, std::chrono::milliseconds pause,
+                      int wake = -1);
+
     // Drops bytes received but not yet read; answers those it could read
     // first (at most 64 KiB), for a trace of what was thrown away.
     std::string DiscardInput();

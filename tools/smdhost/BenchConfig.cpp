@@ -85,7 +85,9 @@ const std::vector<Key>& DeviceKeys()
          "From the start of one poll cycle to the start of the next; 0: the next at once."},
         {"answer_timeout", "a number of seconds", SecondsOf(DeviceConfig().answer_timeout),
          SecondsRange(1e-3),
-         "How long the host waits for the answer to each command."},
+         "How long the line may stay quiet while the host waits for an answer, before its "
+         "first byte or after its last; an answer still coming after three times this fails "
+         "too."},
         {"settings", "an object", "{}", "",
          "The device's settings, handed to the module's Init and InitSetting: the keys of a "
          "device's settings."},

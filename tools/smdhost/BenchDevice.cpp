@@ -13,6 +13,7 @@
 #include "tools/smdhost/AnswerCheck.h"
 #include "tools/smdhost/AnswerValues.h"
 #include "tools/smdhost/CacheCheck.h"
+#include "tools/smdhost/LineFeed.h"
 #include "tools/smdhost/StopSignal.h"
 
 namespace {
@@ -55,7 +56,8 @@ BenchDevice::BenchDevice(DeviceConfig config, const safe_file::Folder& state, Ev
       trace_(log_, identity_),
       history_report_(log_, identity_, files_.HistoryPath()),
       cache_(files_, config_.cache_interval, log_, identity_),
-      port_(config_.port)
+      port_(config_.port),
+      pace_(config_.answer_timeout)
 {
     files_.LimitHistory(config_.history_max_bytes);
 }
@@ -196,6 +198,7 @@ BenchDevice::Outcome BenchDevice::RunCycle()
     ++cycle_;
     published_ = false;
     write_failed_ = false;
+    feeding_ = false;  // also after a driver that threw from process()
     if (!port_.IsOpen() && !OpenPort()) {
         return CycleFailed("port", port_.OpenError());
     }
@@ -215,6 +218,7 @@ bool BenchDevice::OpenPort()
     if (!port_.Open(driver_->BaudRate())) {
         return false;
     }
+    pace_.SetSpeed(driver_->BaudRate());
     log_.Tell(identity_, events::PortOpened{config_.port, driver_->BaudRate()});
     return true;
 }
@@ -223,6 +227,7 @@ bool BenchDevice::OpenPort()
 // to the last command is overdue, or the host is asked to stop.
 BenchDevice::Outcome BenchDevice::Exchange()
 {
+    using Kind = AnswerPace::Step::Kind;
     unsigned char chunk[512];
     for (;;) {
         if (write_failed_) {
@@ -230,13 +235,15 @@ BenchDevice::Outcome BenchDevice::Exchange()
             port_.Close();
             return CycleFailed("port", port_.Error());
         }
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(answer_deadline_ - Clock::now());
-        if (left.count() <= 0) {
+        const AnswerPace::Step step = pace_.Next(Clock::now());
+        if (step.kind == Kind::Quiet || step.kind == Kind::Busy) {
             driver_->Reset();
-            return CycleFailed("timeout", TimeoutDetail());
+            still_arriving_ = step.kind == Kind::Busy;
+            return CycleFailed("timeout", TimeoutDetail(still_arriving_));
         }
-        const ssize_t got = port_.Read(chunk, sizeof(chunk), left);
+        const bool gathered = step.kind == Kind::Pause;
+        const ssize_t got = gathered ? port_.ReadAfter(chunk, sizeof(chunk), step.time)
+                                     : port_.Read(chunk, sizeof(chunk), step.time);
         if (StopSignal::Requested()) {
             driver_->Reset();
             return Outcome::Interrupted;
@@ -247,18 +254,14 @@ BenchDevice::Outcome BenchDevice::Exchange()
             port_.Close();
             return CycleFailed("port", lost);
         }
-        if (got == 0) {
-            continue;
-        }
-        trace_.Received(cycle_, chunk, static_cast<std::size_t>(got));
-        fed_total_ += static_cast<std::size_t>(got);
-        fed_.append(reinterpret_cast<const char*>(chunk),
-                    std::min(static_cast<std::size_t>(got), kFedKept - std::min(kFedKept, fed_.size())));
-        if (driver_->process(chunk, static_cast<unsigned int>(got)) == 0) {
+        const auto count = static_cast<std::size_t>(got);
+        pace_.Read(Clock::now(), count, count == sizeof(chunk));
+        if (count > 0 && !Feed(chunk, count, gathered)) {
             break;
         }
     }
     if (published_) {
+        pace_.Taken(last_command_, fed_total_);
         ++completed_;
         return Outcome::Completed;
     }
@@ -268,15 +271,48 @@ BenchDevice::Outcome BenchDevice::Exchange()
     return CycleFailed("refused", RefusedDetail());
 }
 
-std::string BenchDevice::TimeoutDetail() const
+// Bytes that gathered during a pause came one after another: they are fed up
+// to each line end in turn, so that the driver counts its lines at every line
+// end as it does when the line brings one byte at a time (and takes an answer
+// at its last expected line, as it does at the line's speed). A read that came
+// at once is fed whole, as it came. False once the driver ends the exchange:
+// the bytes after that are left for the next cycle to throw away.
+bool BenchDevice::Feed(unsigned char* bytes, std::size_t count, bool gathered)
+{
+    LineTrace::Piece piece =
+        pace_.AfterPause() ? LineTrace::Piece::AfterPause : LineTrace::Piece::NextRead;
+    for (std::size_t at = 0; at < count; piece = LineTrace::Piece::SameRead) {
+        const std::size_t length = gathered ? line_feed::PieceLength(bytes + at, count - at)
+                                            : count - at;
+        trace_.Received(cycle_, bytes + at, length, piece);
+        fed_total_ += length;
+        fed_.append(reinterpret_cast<const char*>(bytes + at),
+                    std::min(length, kFedKept - std::min(kFedKept, fed_.size())));
+        feeding_ = true;
+        const int more = driver_->process(bytes + at, static_cast<unsigned int>(length));
+        feeding_ = false;
+        at += length;
+        if (more == 0) {
+            port_.Unread(bytes + at, count - at);
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string BenchDevice::TimeoutDetail(bool busy) const
 {
     const std::string count = fed_total_ == 0 ? "" : answer_check::LineCount(last_command_, fed_);
     const std::string nothing = "; is another program reading the port? fuser -v " + config_.port +
                                 " tells";
+    const std::string arriving =
+        "; bytes were still arriving: an answer may take " +
+        std::to_string(AnswerPace::kBusyTimes) + " times answer_timeout (" +
+        SecondsText(config_.answer_timeout) + "), a line this slow needs a longer answer_timeout";
     return "no complete answer to \"" + EscapeBytes(last_command_) + "\" within " +
-           SecondsText(config_.answer_timeout) + " (" + Counted(fed_total_, "byte") +
-           " received" + (count.empty() ? "" : ": " + count) + (fed_total_ == 0 ? nothing : "") +
-           ")";
+           SecondsText(busy ? pace_.Longest() : config_.answer_timeout) + " (" +
+           Counted(fed_total_, "byte") + " received" + (count.empty() ? "" : ": " + count) +
+           (fed_total_ == 0 ? nothing : "") + (busy ? arriving : "") + ")";
 }
 
 std::string BenchDevice::RefusedDetail() const
@@ -308,11 +344,14 @@ bool BenchDevice::StorageFailed() const
 
 int BenchDevice::WriteSerial(SMDVDevice&, const unsigned char* data, unsigned int len)
 {
+    if (feeding_) {
+        pace_.Taken(last_command_, fed_total_);  // the driver took the answer and goes on
+    }
     last_command_.assign(reinterpret_cast<const char*>(data), len);
     answered_.swap(fed_);
     fed_.clear();
     fed_total_ = 0;
-    answer_deadline_ = Clock::now() + config_.answer_timeout;
+    pace_.Start(last_command_, Clock::now());
     trace_.Sent(cycle_, data, len);
     if (!port_.Write(data, len)) {
         write_failed_ = true;
@@ -321,8 +360,17 @@ int BenchDevice::WriteSerial(SMDVDevice&, const unsigned char* data, unsigned in
     return static_cast<int>(len);
 }
 
-// Bytes left over from an earlier exchange must not count towards this one.
-void BenchDevice::ExchangeStarted(SMDVDevice&) { trace_.Discarded(cycle_, port_.DiscardInput()); }
+// Bytes left over from an earlier exchange must not count towards this one;
+// after an answer given up while its bytes still came, the rest of it is let
+// through first, so that it does not spoil the next answer.
+void BenchDevice::ExchangeStarted(SMDVDevice&)
+{
+    using std::chrono::milliseconds;
+    const milliseconds quiet =
+        still_arriving_ ? std::chrono::ceil<milliseconds>(pace_.PauseGap()) : milliseconds(0);
+    still_arriving_ = false;
+    trace_.Discarded(cycle_, port_.DiscardInput(quiet, pace_.Longest()));
+}
 
 bool BenchDevice::Publish(SMDVDevice&, int type, const unsigned char* data, unsigned int len,
                           bool)

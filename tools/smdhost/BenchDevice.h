@@ -8,6 +8,7 @@
 #include "framework/SMDController.h"
 #include "framework/SMDSPDevice.h"
 #include "tools/common/SafeFile.h"
+#include "tools/smdhost/AnswerPace.h"
 #include "tools/smdhost/BenchConfig.h"
 #include "tools/smdhost/CacheWriter.h"
 #include "tools/smdhost/EventLog.h"
@@ -51,9 +52,10 @@ public:
     bool TakePort();
 
     enum class Outcome { Completed, Failed, Interrupted };
-    // One poll cycle: RefreshStatus, then every chunk the line brings to
-    // process() until the driver ends the exchange, the answer timeout passes
-    // or a stop is requested.
+    // One poll cycle: RefreshStatus, then what the line brings to process()
+    // until the driver ends the exchange, an answer is overdue (the line quiet
+    // for the answer timeout, or busy three times as long: AnswerPace) or a
+    // stop is requested.
     Outcome RunCycle();
 
     // Cycles every poll interval until `cycles` have run (0: no limit) or a
@@ -81,8 +83,12 @@ private:
     void RunCycles(unsigned int cycles);
     bool OpenPort();
     Outcome Exchange();
+    // Hands a read's bytes to the driver, up to each line end when they
+    // gathered during a pause; false once the driver ends the exchange.
+    bool Feed(unsigned char* bytes, std::size_t count, bool gathered);
     Outcome CycleFailed(const std::string& reason, const std::string& detail);
-    std::string TimeoutDetail() const;
+    // Why the answer is overdue: the line quiet, or `busy` with bytes coming.
+    std::string TimeoutDetail(bool busy) const;
     std::string RefusedDetail() const;
 
     DeviceConfig config_;
@@ -95,6 +101,7 @@ private:
     CacheWriter cache_;
     std::shared_ptr<SMDSPDevice> driver_;
     PortSession port_;
+    AnswerPace pace_;
     std::map<std::string, bool> alarms_;  // the last state of each signal key
 
     unsigned int cycle_ = 0;
@@ -110,5 +117,6 @@ private:
     std::string fed_;            // the answer's first bytes, as fed to process()
     std::string answered_;       // the same of the answer to the command before
     std::size_t fed_total_ = 0;  // bytes fed since the last command
-    std::chrono::steady_clock::time_point answer_deadline_{};
+    bool feeding_ = false;       // inside the driver's process()
+    bool still_arriving_ = false;  // the last answer was given up while its bytes came
 };

@@ -12,23 +12,25 @@ void LineTrace::Sent(unsigned int cycle, const unsigned char* data, std::size_t 
                                      now, now});
 }
 
-void LineTrace::Received(unsigned int cycle, const unsigned char* data, std::size_t len)
+void LineTrace::Received(unsigned int cycle, const unsigned char* data, std::size_t len,
+                         Piece piece)
 {
     if (!log_.Traced()) {
         return;
     }
-    const auto now = Clock::now();
-    if (!pending_.empty() && (cycle != cycle_ || now - last_ > kGap)) {
+    if (!pending_.empty() && (cycle != cycle_ || piece == Piece::AfterPause)) {
         Flush();
     }
+    const auto now = std::chrono::system_clock::now();
     if (pending_.empty()) {
         cycle_ = cycle;
-        first_at_ = std::chrono::system_clock::now();
+        first_at_ = now;
+    }
+    if (pending_.empty() || piece != Piece::SameRead) {
+        ++chunks_;
     }
     pending_.append(reinterpret_cast<const char*>(data), len);
-    ++chunks_;
-    last_ = now;
-    last_at_ = std::chrono::system_clock::now();
+    last_at_ = now;
 }
 
 void LineTrace::Discarded(unsigned int cycle, const std::string& bytes)

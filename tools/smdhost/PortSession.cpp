@@ -48,6 +48,7 @@ bool PortSession::Open(int baud)
 
 void PortSession::Close()
 {
+    unread_.clear();
     if (port_.IsOpen()) {
         port_owner::Release(port_.Fd());
         port_.Close();
@@ -80,4 +81,32 @@ ssize_t PortSession::Read(unsigned char* buffer, std::size_t size,
                           std::chrono::milliseconds timeout)
 {
     return port_.Read(buffer, size, timeout, StopSignal::WakeFd());
+}
+
+ssize_t PortSession::ReadAfter(unsigned char* buffer, std::size_t size,
+                               std::chrono::milliseconds pause)
+{
+    return port_.ReadAfter(buffer, size, pause, StopSignal::WakeFd());
+}
+
+void PortSession::Unread(const unsigned char* data, std::size_t len)
+{
+    unread_.append(reinterpret_cast<const char*>(data), len);
+}
+
+std::string PortSession::DiscardInput(std::chrono::milliseconds until_quiet,
+                                      std::chrono::milliseconds at_most)
+{
+    std::string discarded;
+    discarded.swap(unread_);
+    const auto end = std::chrono::steady_clock::now() + at_most;
+    unsigned char bytes[512];
+    while (until_quiet.count() > 0 && std::chrono::steady_clock::now() < end) {
+        const ssize_t got = ReadAfter(bytes, sizeof(bytes), until_quiet);
+        if (got <= 0) {
+            break;
+        }
+        discarded.append(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(got));
+    }
+    return discarded + port_.DiscardInput();
 }

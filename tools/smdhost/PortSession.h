@@ -41,14 +41,24 @@ public:
     // Waits up to `timeout` for bytes, or until a stop is requested, and
     // reads what came: the count, 0 for nothing, -1 when the line is gone.
     ssize_t Read(unsigned char* buffer, std::size_t size, std::chrono::milliseconds timeout);
+    // Lets the line run for `pause` (a stop request ends it), then reads what
+    // has gathered without waiting: the count, 0 for nothing, -1 when gone.
+    ssize_t ReadAfter(unsigned char* buffer, std::size_t size, std::chrono::milliseconds pause);
+    // Keeps bytes read but not taken by the driver as if still on the line:
+    // the next DiscardInput answers them first.
+    void Unread(const unsigned char* data, std::size_t len);
     // Drops what was left on the line; answers those bytes, for the trace.
-    std::string DiscardInput() { return port_.DiscardInput(); }
+    // With `until_quiet`, first lets what is still coming arrive and drops it
+    // too, until the line has been quiet that long, for at most `at_most`.
+    std::string DiscardInput(std::chrono::milliseconds until_quiet = {},
+                             std::chrono::milliseconds at_most = {});
     // Why the last write or read failed.
     const std::string& Error() const { return port_.Error(); }
 
 private:
     std::string path_;
     SerialPort port_;
+    std::string unread_;  // read, not taken by the driver, and not yet discarded
     std::string open_error_;
     int open_code_ = 0;  // its errno: ENOTTY no terminal, EBUSY held by another
 };

@@ -3,7 +3,6 @@
 // showing every block and alarm change as it happens.
 #include <fcntl.h>
 #include <getopt.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -216,29 +215,28 @@ void FillNarrowCache()
 }
 
 // Runs each device on its own thread; a signal is told as soon as it comes.
-// The main thread sleeps until a stop is asked for or a device ends, never on a timer.
+// The last device to end wakes this thread, which sleeps until then.
 void RunAll(const std::vector<std::shared_ptr<BenchDevice>>& devices, unsigned int cycles,
             EventLog& log)
 {
     FillNarrowCache();
-    const int ended = ::eventfd(0, EFD_CLOEXEC);
+    const int all_ended = ::eventfd(0, EFD_CLOEXEC);  // without it, a look every 50 ms
     std::atomic<std::size_t> running{devices.size()};
     std::vector<std::thread> threads;
     for (const auto& device : devices) {
-        threads.emplace_back([device, cycles, ended, &running] {
+        threads.emplace_back([device, cycles, &running, all_ended] {
             device->Run(cycles);
-            --running;
-            const std::uint64_t one = 1;
-            (void)!::write(ended, &one, sizeof(one));
+            if (--running == 0) {
+                [[maybe_unused]] const int told = ::eventfd_write(all_ended, 1);
+            }
         });
     }
-    pollfd watched[] = {{StopSignal::WakeFd(), POLLIN, 0}, {ended, POLLIN, 0}};
-    while (running > 0 && !StopSignal::Requested()) {
-        // Without the eventfd (no descriptor left), look again now and then.
-        if (::poll(watched, ended < 0 ? 1 : 2, ended < 0 ? 50 : -1) > 0 &&
-            (watched[1].revents & POLLIN) != 0) {
-            std::uint64_t count = 0;
-            (void)!::read(ended, &count, sizeof(count));
+    while (running > 0) {
+        const bool stop = all_ended >= 0 ? StopSignal::WaitFor(all_ended)
+                                         : StopSignal::WaitUntil(StopSignal::Clock::now() +
+                                                                 std::chrono::milliseconds(50));
+        if (stop) {
+            break;
         }
     }
     if (StopSignal::Requested()) {
@@ -247,8 +245,8 @@ void RunAll(const std::vector<std::shared_ptr<BenchDevice>>& devices, unsigned i
     for (std::thread& thread : threads) {
         thread.join();
     }
-    if (ended >= 0) {
-        ::close(ended);
+    if (all_ended >= 0) {
+        ::close(all_ended);
     }
 }
 

@@ -93,3 +93,16 @@ bool StopSignal::WaitUntil(Clock::time_point when)
         ::poll(&wake, g_wake[0] >= 0 ? 1 : 0, static_cast<int>(left));
     }
 }
+
+bool StopSignal::WaitFor(int fd)
+{
+    for (;;) {
+        if (Requested()) {
+            return true;
+        }
+        pollfd fds[2] = {{fd, POLLIN, 0}, {g_wake[0], POLLIN, 0}};
+        if (::poll(fds, g_wake[0] >= 0 ? 2 : 1, -1) > 0 && fds[0].revents != 0) {
+            return Requested();
+        }
+    }
+}

@@ -30,4 +30,7 @@ public:
 
     // Waits until `when`; answers true, at once, when a stop is requested.
     static bool WaitUntil(Clock::time_point when);
+    // Waits, with no wakeup meanwhile, until `fd` is readable; answers true,
+    // at once, when a stop is requested.
+    static bool WaitFor(int fd);
 };
