@@ -1,7 +1,7 @@
 # Writes the version header: cmake -DSOURCE_DIR=... -DVERSION=... -DOUTPUT=... -P write-version.cmake
 #
 # The version is project()'s. Built from a git checkout, it also says which
-# commit: "1.1.0+g<12 digits of the commit>", always of the same length, so
+# commit: "1.2.0+g<12 digits of the commit>", always of the same length, so
 # that the module's size does not move with a tag or an edit. A source export
 # (git archive) says its commit in package/export-commit instead; without
 # either the version is project()'s alone. The header is rewritten only when

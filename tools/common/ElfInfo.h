@@ -20,7 +20,7 @@ bool ReadElfInfo(const std::string& path, ElfInfo& info, std::string& error);
 // "32-bit little-endian MIPS", "64-bit little-endian x86-64".
 std::string ElfKind(const ElfInfo& info);
 
-// The module's version ("quillmarups 1.1.0"), or "" when it carries none.
+// The module's version ("quillmarups 1.2.0"), or "" when it carries none.
 std::string ModuleVersion(const ElfInfo& info);
 
 // The version the module file at `path` carries, read without loading it; ""

@@ -24,7 +24,7 @@ public:
     // std::runtime_error naming the module when it has none.
     std::shared_ptr<SMDSPDeviceProvider> SerialProvider() const;
 
-    // The version the module's file carries ("quillmarups 1.1.0+g…"), read
+    // The version the module's file carries ("quillmarups 1.2.0+g…"), read
     // from the file without loading it; "" when it has none.
     static std::string Version(const std::string& module);
 
