@@ -2,9 +2,11 @@
 
 #include <pwd.h>
 #include <stdlib.h>
+#include <stdio.h>
 #include <sys/resource.h>
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -235,6 +237,23 @@ Cost Collect(const Child& program, const std::unique_ptr<Upsd>& upsd, const std:
     return cost;
 }
 
+// True when `program --help` names `option`: an older build given as the
+// baseline may not know an option this one needs.
+bool Knows(const std::string& program, const std::string& option)
+{
+    FILE* help = ::popen(("'" + program + "' --help 2>/dev/null").c_str(), "r");
+    if (help == nullptr) {
+        return false;
+    }
+    std::string text;
+    char chunk[4096];
+    for (std::size_t got; (got = std::fread(chunk, 1, sizeof(chunk), help)) > 0;) {
+        text.append(chunk, got);
+    }
+    ::pclose(help);
+    return text.find(option) != std::string::npos;
+}
+
 // The bench host with the module, polling upssim.
 class BenchHost : public Contender {
 public:
@@ -242,7 +261,9 @@ public:
         : name_(std::move(name)),
           smdhost_(std::move(smdhost)),
           module_(std::move(module)),
-          upssim_(std::move(upssim))
+          upssim_(std::move(upssim)),
+          // Before it had the option, the bench host served whoever could reach the socket.
+          names_nut_user_(Knows(smdhost_, "--nut-user"))
     {
     }
 
@@ -259,7 +280,10 @@ public:
         if (settings.mode == Mode::Serving) {
             fs::create_directories(dir / "nut");
             fs::create_directories(dir / "etc");
-            argv.insert(argv.end(), {"--nut", dir / "nut", "--nut-user", UserName()});
+            argv.insert(argv.end(), {"--nut", dir / "nut"});
+            if (names_nut_user_) {
+                argv.insert(argv.end(), {"--nut-user", UserName()});
+            }
             WriteFile(dir / "etc/ups.conf", "[smd]\n\tdriver = smdhost\n\tport = " + line + "\n");
         }
         const std::string errors = dir / "smdhost.err";
@@ -292,6 +316,7 @@ private:
     std::string smdhost_;
     std::string module_;
     std::string upssim_;
+    bool names_nut_user_;
 };
 
 // The child strace started, the program it counts the calls of; throws when

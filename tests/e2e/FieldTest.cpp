@@ -69,11 +69,6 @@ struct StorageFault {
     std::function<std::string()> bad_cache = nullptr;
 };
 
-void WriteBytes(const std::string& path, std::size_t count)
-{
-    std::ofstream(path, std::ios::binary) << std::string(count, '\x5a');
-}
-
 // A cached block of the device's as the module stores it, stamped `days`
 // from now in local time, with a flag or the data id changed as asked.
 std::string CachedBlock(unsigned int data_id, unsigned char suf, int days, int month = 0)
@@ -92,6 +87,16 @@ std::string CachedBlock(unsigned int data_id, unsigned char suf, int days, int m
         block[71 + i] = static_cast<char>(fields[i]);
     }
     return block;
+}
+
+// `count` bytes: whole blocks of the device's, then part of one.
+void WriteBytes(const std::string& path, std::size_t count)
+{
+    std::string bytes;
+    while (bytes.size() + kBlockSize <= count) {
+        bytes += CachedBlock(kDataId, 0, -1);
+    }
+    std::ofstream(path, std::ios::binary) << bytes << std::string(count - bytes.size(), '\x5a');
 }
 
 std::string RandomBytes()

@@ -1,7 +1,8 @@
 // The bench host's state files as a restart finds them after a crash, a power
 // loss or a full disk: the history's damaged end cut back to whole blocks and
 // said, never appended after; the temporary files of unfinished cache writes
-// removed, and only those; a cache of the wrong size kept from the module.
+// removed, and only those; a cache of the wrong size kept from the module; a
+// history left by another device set aside, never appended to.
 #include <unistd.h>
 
 #include <filesystem>
@@ -77,6 +78,21 @@ protected:
         EXPECT_EQ(files.Open(warnings, error), StateFiles::Opened::Ready) << error.text;
         return warnings;
     }
+
+    // Opens the files of data id 42 and appends the block of 10:30; answers
+    // the warnings of the start.
+    std::vector<std::string> OpenAndAppend()
+    {
+        StateFiles files(folder, 42, kBlock);
+        const std::vector<std::string> warnings = Open(files);
+        std::string rotated;
+        safe_file::Error error;
+        const std::string next = Blocks(1, 30);
+        EXPECT_TRUE(files.Append(reinterpret_cast<const unsigned char*>(next.data()), kBlock,
+                                 error, rotated))
+            << error.text;
+        return warnings;
+    }
 };
 
 struct End {
@@ -88,8 +104,7 @@ struct End {
 
 TEST_F(StateFilesTest, DamagedEndOfAHistoryIsCutAtStartSayingWhatWasDroppedAndNotAppendedAfter)
 {
-    Stored midnight;  // data id 0, every flag and value 0, 1 January at 00:00:00
-    midnight.data_id = 0;
+    Stored midnight;  // every flag and value 0, 1 January at 00:00:00
     midnight.stamp = {2027, 1, 1, 0, 0, 0};
     const std::string zeros(4 * kBlock, '\0');
     const std::vector<End> ends = {
@@ -113,17 +128,7 @@ TEST_F(StateFilesTest, DamagedEndOfAHistoryIsCutAtStartSayingWhatWasDroppedAndNo
     };
     for (const End& end : ends) {
         Write(dir / "42.history", end.history);
-        std::vector<std::string> warnings;
-        {
-            StateFiles files(folder, 42, kBlock);
-            warnings = Open(files);
-            std::string rotated;
-            safe_file::Error error;
-            const std::string next = Blocks(1, 30);
-            ASSERT_TRUE(files.Append(reinterpret_cast<const unsigned char*>(next.data()),
-                                     kBlock, error, rotated))
-                << error.text;
-        }
+        const std::vector<std::string> warnings = OpenAndAppend();
         EXPECT_EQ(Read(dir / "42.history"),
                   end.history.substr(0, end.kept * kBlock) + Blocks(1, 30))
             << end.name;
@@ -133,6 +138,30 @@ TEST_F(StateFilesTest, DamagedEndOfAHistoryIsCutAtStartSayingWhatWasDroppedAndNo
                 << end.name << ": " << warnings[i];
         }
     }
+}
+
+TEST_F(StateFilesTest, HistoryEndingInAnotherDevicesBlockIsSetAsideWholeAndANewOneBegun)
+{
+    Stored other;
+    other.data_id = 1001;
+    const std::string left = Blocks(2) + history_maker::Bytes(other);
+    Write(dir / "42.history", left);
+    const std::vector<std::string> warnings = OpenAndAppend();
+    EXPECT_EQ(Read(dir / "42.history"), Blocks(1, 30));
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_NE(warnings[0].find("42.history ends in a block of data id 1001, not this device's 42: "
+                               "set aside as "),
+              std::string::npos)
+        << warnings[0];
+    std::vector<fs::path> aside;
+    for (const auto& entry : fs::directory_iterator(dir)) {
+        if (entry.path().filename().string().rfind("42.history.rejected-", 0) == 0) {
+            aside.push_back(entry.path());
+        }
+    }
+    ASSERT_EQ(aside.size(), 1u);
+    EXPECT_NE(warnings[0].find(aside[0].string()), std::string::npos) << warnings[0];
+    EXPECT_EQ(Read(aside[0]), left) << "kept whole";
 }
 
 TEST_F(StateFilesTest, TemporariesOfUnfinishedCacheWritesAreRemovedAtStartAndNothingElse)

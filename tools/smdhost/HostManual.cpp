@@ -58,6 +58,8 @@ Section Files()
                  "--no-cache)."},
                 {"STATE/ID.cache.rejected-TIME",
                  "A cache that failed the host's check at start, kept aside, never deleted."},
+                {"STATE/ID.history.rejected-TIME",
+                 "A history whose last block was another data_id's, kept aside at start."},
                 {"STATE/.ID.cache.tmp-*",
                  "A cache being written; one left by a crash is never used again."},
                 {"/etc/smdhost/smdhost.json",

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "tools/common/DataBlock.h"
 #include "tools/common/Plural.h"
 #include "tools/smdhost/HistoryRotation.h"
 #include "ups/QuillmarUPS_Data.h"
@@ -38,6 +39,7 @@ StateFiles::StateFiles(const safe_file::Folder& folder, unsigned int data_id,
                        std::size_t block_size)
     : folder_(folder),
       block_size_(block_size),
+      data_id_(data_id),
       lock_name_(std::to_string(data_id) + ".lock"),
       history_(std::to_string(data_id) + ".history"),
       cache_(std::to_string(data_id) + ".cache")
@@ -76,7 +78,7 @@ StateFiles::Opened StateFiles::Open(std::vector<std::string>& warnings, safe_fil
     if (!ReadCache(error)) {
         return Opened::Refused;
     }
-    if (!OpenHistory(warnings, error)) {
+    if (!OpenHistory(warnings, error) || !KeepOthersHistoryAside(warnings, error)) {
         return error.code == 0 ? Opened::Refused : Opened::Failed;
     }
     return Opened::Ready;
@@ -176,26 +178,65 @@ bool StateFiles::CutZeroedTail(std::vector<std::string>& warnings, safe_file::Er
     return true;
 }
 
+// A history left by another device (a file copied or renamed into place)
+// would mix two UPSes in one file: it is set aside whole, as a refused cache
+// is, and this device's blocks begin a history of their own.
+bool StateFiles::KeepOthersHistoryAside(std::vector<std::string>& warnings,
+                                        safe_file::Error& error)
+{
+    if (history_size_ == 0) {
+        return true;
+    }
+    std::vector<unsigned char> last(block_size_);
+    data_block::Decoded block;
+    if (::pread(history_fd_, last.data(), block_size_, history_size_ - static_cast<off_t>(block_size_)) !=
+        static_cast<ssize_t>(block_size_)) {
+        return Failed(error, errno != 0 ? errno : EIO, "cannot read " + HistoryPath());
+    }
+    if (data_block::Decode(last.data(), last.size(), block) && block.data_id == data_id_) {
+        return true;
+    }
+    CloseHistory();
+    const std::string aside = SetAside(history_, error);
+    if (aside.empty()) {
+        return false;
+    }
+    warnings.push_back(HistoryPath() + " ends in a block of data id " +
+                       std::to_string(block.data_id) + ", not this device's " +
+                       std::to_string(data_id_) + ": set aside as " + aside +
+                       ", this device's blocks begin a new history");
+    std::vector<std::string> none;  // a new history: nothing to cut
+    return OpenHistory(none, error);
+}
+
 std::string StateFiles::SetCacheAside(safe_file::Error& error)
+{
+    const std::string aside = SetAside(cache_, error);
+    if (!aside.empty()) {
+        has_cache_ = false;
+        cached_.clear();
+        cache_fault_.clear();
+    }
+    return aside;
+}
+
+std::string StateFiles::SetAside(const std::string& name, safe_file::Error& error)
 {
     const std::time_t now = std::time(nullptr);
     std::tm local{};
     ::localtime_r(&now, &local);
     char stamp[32];
     std::strftime(stamp, sizeof(stamp), "%Y%m%dT%H%M%S", &local);
-    std::string aside = cache_ + ".rejected-" + stamp;
-    for (int again = 2; ::renameat2(folder_.Fd(), cache_.c_str(), folder_.Fd(), aside.c_str(),
+    std::string aside = name + ".rejected-" + stamp;
+    for (int again = 2; ::renameat2(folder_.Fd(), name.c_str(), folder_.Fd(), aside.c_str(),
                                     RENAME_NOREPLACE) != 0;
          ++again) {
         if (errno != EEXIST || again > 9) {
-            Failed(error, errno, "cannot set " + CachePath() + " aside");
+            Failed(error, errno, "cannot set " + folder_.PathOf(name) + " aside");
             return "";
         }
-        aside = cache_ + ".rejected-" + stamp + "-" + std::to_string(again);
+        aside = name + ".rejected-" + stamp + "-" + std::to_string(again);
     }
-    has_cache_ = false;
-    cached_.clear();
-    cache_fault_.clear();
     return folder_.PathOf(aside);
 }
 

@@ -35,7 +35,9 @@ public:
     // Takes the lock, removes the temporary files of a cache write an earlier
     // run left, reads the cache and opens the history. A history that ends in
     // part of a block, or in blocks a power loss left zeroed, is cut back to
-    // whole blocks, and `warnings` say what was dropped.
+    // whole blocks, and `warnings` say what was dropped; one whose last block
+    // is another device's is renamed to "<data_id>.history.rejected-<local
+    // time>" and a new one begun.
     Opened Open(std::vector<std::string>& warnings, safe_file::Error& error);
 
     // The cache as Open read it, when there was one.
@@ -69,11 +71,14 @@ private:
     bool OpenHistory(std::vector<std::string>& warnings, safe_file::Error& error);
     bool CutTornTail(std::vector<std::string>& warnings, safe_file::Error& error);
     bool CutZeroedTail(std::vector<std::string>& warnings, safe_file::Error& error);
+    bool KeepOthersHistoryAside(std::vector<std::string>& warnings, safe_file::Error& error);
+    std::string SetAside(const std::string& name, safe_file::Error& error);
     bool Write(const unsigned char* data, unsigned int len, safe_file::Error& error);
     void CloseHistory();
 
     const safe_file::Folder& folder_;
     std::size_t block_size_;
+    unsigned int data_id_;
     std::string lock_name_;
     std::string history_;
     std::string cache_;
