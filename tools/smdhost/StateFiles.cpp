@@ -250,7 +250,10 @@ bool StateFiles::Append(const unsigned char* data, unsigned int len, safe_file::
 {
     std::vector<std::string> untold;  // a history opened again was told at start
     rotated.clear();
-    if (history_fd_ < 0 && !OpenHistory(untold, error)) {
+    // Opened again after a failure, the history is checked again: one that
+    // could not be set aside at start is still another device's.
+    if (history_fd_ < 0 &&
+        (!OpenHistory(untold, error) || !KeepOthersHistoryAside(untold, error))) {
         return false;
     }
     if (history_rotation::Due(history_size_, len, history_limit_)) {
